@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QWidget>
+
+// The black window that covers the screen behind the main window of either program, so a
+// learner sees nothing but the exercise. It has no controls and no handlers: the main window
+// loads and shows it at start-up and unloads it when it closes itself.
+class Form2 : public QWidget
+{
+    Q_OBJECT
+public:
+    Form2();
+
+    // Visible, maximised over the screen, without taking the activation from the main window.
+    void showBackdrop();
+};

@@ -1,0 +1,66 @@
+#include "imagebox.h"
+
+#include "runtimeerror.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QPixmap>
+
+ImageBox::ImageBox(QWidget *parent) : QLabel(parent)
+{
+    setFrameShape(QFrame::Box);
+    setLineWidth(1);
+    setScaledContents(true);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void ImageBox::setPictureFile(const QString &fileName)
+{
+    const qreal dpr = devicePixelRatioF();
+    setPictureImage(loadPicture(fileName, contentsRect().size() * dpr));
+}
+
+void ImageBox::setPictureImage(const QImage &image)
+{
+    setPixmap(QPixmap::fromImage(image));
+}
+
+void ImageBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+    QLabel::mouseReleaseEvent(event);
+}
+
+QImage loadPicture(const QString &fileName, QSize box)
+{
+    auto unreadable = [&](const QString &why) {
+        return RuntimeError(ErrorNumber::InvalidPicture,
+                            QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.")
+                                .arg(fileName, why));
+    };
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        throw RuntimeError(ErrorNumber::FileNotFound,
+                           QStringLiteral("Bilden \"%1\" hittades inte (%2).")
+                               .arg(fileName, info.absoluteFilePath()));
+    }
+    QImageReader reader(fileName);
+    reader.setAutoTransform(true);
+    const QSize full = reader.size();
+    if (full.isValid() && box.isValid() && !box.isEmpty() &&
+        (full.width() > box.width() || full.height() > box.height())) {
+        // Formats that can (JPEG) decode straight at this size; the rest scale afterwards.
+        reader.setScaledSize(full.boundedTo(box));
+    }
+    QImage image = reader.read();
+    if (image.isNull())
+        throw unreadable(reader.errorString());
+    if (box.isValid() && !box.isEmpty() &&
+        (image.width() > box.width() || image.height() > box.height()))
+        image = image.scaled(image.size().boundedTo(box), Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    return image;
+}

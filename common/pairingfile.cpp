@@ -1,0 +1,245 @@
+#include "pairingfile.h"
+
+#include "runtimeerror.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+constexpr const char *Codec = "windows-1252";
+// No name or number in the file comes near this; a longer item means the file is not ours,
+// and reading on would only fill memory.
+constexpr qsizetype MaxItemBytes = 4096;
+constexpr qint64 ChunkBytes = 64 * 1024;
+
+QString quoted(const QString &s)
+{
+    return QStringLiteral("\"%1\"").arg(s);
+}
+
+QString shown(const QByteArray &bytes)
+{
+    QString s = QStringDecoder(Codec).decode(bytes);
+    if (s.size() > 40)
+        s = s.left(40) + QStringLiteral("…");
+    return quoted(s);
+}
+
+QString where(const QString &name)
+{
+    return QDir::current().absoluteFilePath(name);
+}
+
+} // namespace
+
+SequentialInput::SequentialInput(const QString &fileName)
+    : m_name(fileName), m_file(std::make_unique<QFile>(fileName))
+{
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        throw RuntimeError(ErrorNumber::FileNotFound,
+                           QStringLiteral("Filen %1 hittades inte (%2).")
+                               .arg(quoted(fileName), where(fileName)));
+    }
+    if (info.isDir()) {
+        throw RuntimeError(ErrorNumber::PathFileAccessError,
+                           QStringLiteral("%1 är en mapp, inte en fil (%2).")
+                               .arg(quoted(fileName), where(fileName)));
+    }
+    if (!m_file->open(QIODevice::ReadOnly)) {
+        throw RuntimeError(ErrorNumber::PermissionDenied,
+                           QStringLiteral("Filen %1 kunde inte öppnas för läsning: %2.")
+                               .arg(quoted(fileName), m_file->errorString()));
+    }
+}
+
+SequentialInput::~SequentialInput() = default;
+
+void SequentialInput::close()
+{
+    m_file->close();
+}
+
+int SequentialInput::peek()
+{
+    if (m_pos >= m_buffer.size()) {
+        if (!m_file->isOpen())
+            return -1;
+        m_buffer = m_file->read(ChunkBytes);
+        m_pos = 0;
+        if (m_buffer.isEmpty())
+            return -1;
+    }
+    return static_cast<unsigned char>(m_buffer.at(m_pos));
+}
+
+int SequentialInput::get()
+{
+    const int c = peek();
+    if (c >= 0)
+        ++m_pos;
+    return c;
+}
+
+SequentialInput::Item SequentialInput::readItem()
+{
+    auto endOfLine = [this](int c) {
+        if (c == '\r' && peek() == '\n')
+            get();
+        ++m_line;
+    };
+    auto tooLong = [this]() {
+        return RuntimeError(ErrorNumber::TypeMismatch,
+                            QStringLiteral("Filen %1, rad %2: raden är för lång för ett filnamn "
+                                           "eller en siffra.")
+                                .arg(quoted(m_name))
+                                .arg(m_line));
+    };
+
+    while (peek() == ' ')
+        get();
+    if (peek() < 0) {
+        throw RuntimeError(ErrorNumber::InputPastEndOfFile,
+                           QStringLiteral("Filen %1 tar slut efter rad %2: den ska ha 11 rader "
+                                          "(10 filnamn och en siffra), men bara %3 värden "
+                                          "fanns.")
+                               .arg(quoted(m_name))
+                               .arg(m_line - 1)
+                               .arg(m_itemsRead));
+    }
+
+    Item item{{}, m_line};
+    if (peek() == '"') {
+        get();
+        for (int c = get(); c >= 0 && c != '"'; c = get()) {
+            if (c == '\r' || c == '\n') {
+                // The end of a line ends an item, even an unclosed quoted one.
+                endOfLine(c);
+                ++m_itemsRead;
+                return item;
+            }
+            item.bytes.append(char(c));
+            if (item.bytes.size() > MaxItemBytes)
+                throw tooLong();
+        }
+        // Whatever stands between the closing quote and the next delimiter is not part of
+        // the item.
+        for (int c = get(); c >= 0; c = get()) {
+            if (c == ',')
+                break;
+            if (c == '\r' || c == '\n') {
+                endOfLine(c);
+                break;
+            }
+        }
+    } else {
+        for (int c = get(); c >= 0; c = get()) {
+            if (c == ',')
+                break;
+            if (c == '\r' || c == '\n') {
+                endOfLine(c);
+                break;
+            }
+            item.bytes.append(char(c));
+            if (item.bytes.size() > MaxItemBytes)
+                throw tooLong();
+        }
+        while (item.bytes.endsWith(' '))
+            item.bytes.chop(1);
+    }
+    ++m_itemsRead;
+    return item;
+}
+
+QString SequentialInput::readString()
+{
+    return QStringDecoder(Codec).decode(readItem().bytes);
+}
+
+qint16 SequentialInput::readInteger()
+{
+    const Item item = readItem();
+    const QByteArray &b = item.bytes;
+    qsizetype i = (b.startsWith('-') || b.startsWith('+')) ? 1 : 0;
+    bool digits = i < b.size();
+    for (qsizetype k = i; k < b.size(); ++k)
+        digits = digits && b.at(k) >= '0' && b.at(k) <= '9';
+    if (!digits) {
+        throw RuntimeError(ErrorNumber::TypeMismatch,
+                           QStringLiteral("Filen %1, rad %2: %3 är inget heltal (0 eller 1 "
+                                          "väntades).")
+                               .arg(quoted(m_name))
+                               .arg(item.line)
+                               .arg(shown(b)));
+    }
+    bool ok = false;
+    const qlonglong value = b.toLongLong(&ok);
+    if (!ok || value < -32768 || value > 32767) {
+        throw RuntimeError(ErrorNumber::Overflow,
+                           QStringLiteral("Filen %1, rad %2: talet %3 ligger utanför "
+                                          "-32768 till 32767.")
+                               .arg(quoted(m_name))
+                               .arg(item.line)
+                               .arg(shown(b)));
+    }
+    return qint16(value);
+}
+
+bool isStorableName(const QString &name)
+{
+    if (name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r')) ||
+        name.contains(QLatin1Char('\n')))
+        return false;
+    QStringEncoder encode(Codec);
+    const QByteArray bytes = encode.encode(name);
+    if (encode.hasError())
+        return false;
+    return QStringDecoder(Codec).decode(bytes) == name;
+}
+
+SequentialOutput::SequentialOutput(const QString &fileName) : m_name(fileName) {}
+
+void SequentialOutput::writeString(const QString &text)
+{
+    if (!isStorableName(text)) {
+        throw RuntimeError(ErrorNumber::InvalidPropertyValue,
+                           QStringLiteral("Namnet %1 kan inte sparas i %2: det innehåller "
+                                          "citattecken, radbrytningar eller tecken som filen "
+                                          "inte kan lagra.")
+                               .arg(quoted(text), quoted(m_name)));
+    }
+    m_content += '"' + QStringEncoder(Codec).encode(text) + "\"\r\n";
+}
+
+void SequentialOutput::writeInteger(qint16 value)
+{
+    m_content += QByteArray::number(value) + "\r\n";
+}
+
+void SequentialOutput::commit()
+{
+    auto failed = [this](const QString &why) {
+        return RuntimeError(ErrorNumber::PathFileAccessError,
+                            QStringLiteral("Filen %1 kunde inte sparas (%2): %3. Den gamla filen "
+                                           "är orörd.")
+                                .arg(quoted(m_name), where(m_name), why));
+    };
+    QSaveFile file(m_name);
+    if (!file.open(QIODevice::WriteOnly))
+        throw failed(file.errorString());
+    // A write that fails only when the buffer is flushed inside commit() must not let commit()
+    // rename a short file over the old one, so flush and check first.
+    if (file.write(m_content) != m_content.size() || !file.flush() ||
+        file.error() != QFileDevice::NoError) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        throw failed(why);
+    }
+    if (!file.commit())
+        throw failed(file.errorString());
+}

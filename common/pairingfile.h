@@ -1,0 +1,69 @@
+#pragma once
+
+// The exercise file pirvel.ini, the one thing the quiz and the editor share.
+//
+// It is read and written the way classic sequential text input and output work: a string item
+// is a quoted name on a line of its own, an integer item is bare digits, lines end in CR LF and
+// the text is Windows-1252. SequentialInput reads item by item, so each program can put the
+// values where it keeps them; SequentialOutput collects the items and replaces the file only
+// once the whole new content is safely on disk.
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+inline const QString PairingFileName = QStringLiteral("pirvel.ini");
+
+class QFile;
+
+class SequentialInput
+{
+public:
+    // Opens the file, relative to the working directory. Missing or unreadable: run-time error.
+    explicit SequentialInput(const QString &fileName);
+    ~SequentialInput();
+    SequentialInput(const SequentialInput &) = delete;
+    SequentialInput &operator=(const SequentialInput &) = delete;
+
+    QString readString();
+    qint16 readInteger();
+    void close();
+
+private:
+    struct Item
+    {
+        QByteArray bytes;
+        int line;
+    };
+    Item readItem();
+    int get();
+    int peek();
+
+    QString m_name;
+    std::unique_ptr<QFile> m_file;
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    int m_line = 1;
+    int m_itemsRead = 0;
+};
+
+class SequentialOutput
+{
+public:
+    explicit SequentialOutput(const QString &fileName);
+
+    // A name that would not read back the same (a quote, a line break, a character outside
+    // Windows-1252) is refused with a run-time error before anything is written.
+    void writeString(const QString &text);
+    void writeInteger(qint16 value);
+    // Writes everything to a temporary file beside the target and renames it over the target
+    // only when it is complete. On any failure the old file is left as it was.
+    void commit();
+
+private:
+    QString m_name;
+    QByteArray m_content;
+};
+
+// True when `name` survives a write and a read back unchanged.
+bool isStorableName(const QString &name);

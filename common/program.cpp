@@ -1,0 +1,95 @@
+#include "program.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <unistd.h>
+
+Program &program()
+{
+    static Program p;
+    return p;
+}
+
+static bool nobodyCanAnswer()
+{
+    // The offscreen platform has no screen and no user: a modal box would wait for ever.
+    return QGuiApplication::platformName() == QLatin1String("offscreen");
+}
+
+void installDefaultProgram(const QString &name)
+{
+    Program &p = program();
+    p.name = name;
+    p.ended = false;
+    p.exitStatus = 0;
+    p.end = [](int status) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        // At once: no destructors, no unload handlers, and the video threads go with us.
+        ::_exit(status);
+    };
+    p.report = [](const RuntimeError &error) {
+        const QString line = QStringLiteral("%1: Körningsfel %2: %3")
+                                 .arg(program().name)
+                                 .arg(error.number())
+                                 .arg(error.text());
+        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        std::fflush(stderr);
+        if (nobodyCanAnswer() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+            return;
+        QMessageBox box(QMessageBox::Critical, program().name,
+                        QStringLiteral("Körningsfel %1:\n\n%2\n\nProgrammet avslutas.")
+                            .arg(error.number())
+                            .arg(error.text()),
+                        QMessageBox::Ok);
+        box.exec();
+    };
+    p.information = [](const QString &title, const QString &text) {
+        if (nobodyCanAnswer()) {
+            std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(),
+                         text.toLocal8Bit().constData());
+            return;
+        }
+        QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok);
+        box.exec();
+    };
+}
+
+void endProgram(int status)
+{
+    Program &p = program();
+    p.ended = true;
+    p.exitStatus = status;
+    p.end(status);
+    throw ProgramEnded{};
+}
+
+void processPendingEvents()
+{
+    if (program().ended)
+        throw ProgramEnded{};
+    QCoreApplication::processEvents();
+    if (program().ended)
+        throw ProgramEnded{};
+}
+
+void showInformation(const QString &title, const QString &text)
+{
+    program().information(title, text);
+}
+
+void reportAndEnd(const RuntimeError &error)
+{
+    program().report(error);
+    endProgram(1);
+}
+
+void reportUnexpected(const char *what)
+{
+    reportAndEnd(RuntimeError(ErrorNumber::MediaError + 1,
+                              QStringLiteral("Ett oväntat fel inträffade: %1")
+                                  .arg(QString::fromLocal8Bit(what))));
+}

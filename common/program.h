@@ -1,0 +1,64 @@
+#pragma once
+
+// How a program ends and how it speaks to the user, in one replaceable place.
+//
+// The handlers end the program, raise the run-time error report and show the editor's message
+// box only through program(). A real run ends the process at once (no unload handler, no
+// event loop), as the users expect from "Sluta", "Spara" and "Avbryt". Tests replace the
+// functions with recorders; since a recorded end returns, endProgram() then throws
+// ProgramEnded so that the rest of the handler does not run, just as in a real run, and
+// processPendingEvents() keeps throwing it at every later yield point.
+
+#include "runtimeerror.h"
+
+#include <QString>
+#include <functional>
+
+struct Program
+{
+    QString name; // "PIRVEL" or "KOLMIRAS": the title of the error report
+    std::function<void(int status)> end;
+    std::function<void(const RuntimeError &error)> report;
+    std::function<void(const QString &title, const QString &text)> information;
+    bool ended = false;
+    int exitStatus = 0;
+};
+
+Program &program();
+
+// Puts the real behaviour back (used at start-up and between tests).
+void installDefaultProgram(const QString &name);
+
+struct ProgramEnded
+{
+};
+
+[[noreturn]] void endProgram(int status = 0);
+
+// The handlers' own yield points. User input waiting in the queue is handled here.
+void processPendingEvents();
+
+// A modal box with the information icon and one OK button.
+void showInformation(const QString &title, const QString &text);
+
+void reportAndEnd(const RuntimeError &error);
+void reportUnexpected(const char *what);
+
+// Every entry point that Qt calls runs through this, so that no exception reaches Qt.
+template <class F> void guarded(F &&f) noexcept
+{
+    try {
+        f();
+    } catch (const ProgramEnded &) {
+    } catch (const RuntimeError &error) {
+        try {
+            reportAndEnd(error);
+        } catch (const ProgramEnded &) {
+        }
+    } catch (const std::exception &e) {
+        try {
+            reportUnexpected(e.what());
+        } catch (const ProgramEnded &) {
+        }
+    }
+}

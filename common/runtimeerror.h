@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+// Numbers follow the classic BASIC run-time error numbers, so a report reads the same whichever
+// program raised it and a teacher can quote it.
+namespace ErrorNumber {
+enum : int {
+    Overflow = 6,
+    SubscriptOutOfRange = 9,
+    DivisionByZero = 11,
+    TypeMismatch = 13,
+    FileNotFound = 53,
+    InputPastEndOfFile = 62,
+    PermissionDenied = 70,
+    PathFileAccessError = 75,
+    InvalidPropertyValue = 380,
+    InvalidPicture = 481,
+    MediaError = 30000,
+};
+}
+
+// The one exception type of both programs. Handlers never catch it; the guard in program.h
+// reports it and ends the program. The text is plain Swedish and names what failed.
+class RuntimeError : public std::exception
+{
+public:
+    RuntimeError(int number, QString text);
+
+    int number() const { return m_number; }
+    const QString &text() const { return m_text; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    int m_number;
+    QString m_text;
+    QByteArray m_utf8;
+};
+
+// Checked access to the fixed 0..5 arrays of the main windows.
+void checkIndex(int index, int upper, const char *arrayName);
