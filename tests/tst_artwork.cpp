@@ -1,0 +1,134 @@
+// The drawn pictures: the sizes and palettes the windows are laid out for, and enough pixels to
+// show that each picture still shows what it should.
+
+#include "artwork.h"
+
+#include <QSet>
+#include <QTest>
+
+using Picture = QImage (*)();
+Q_DECLARE_METATYPE(Picture)
+
+namespace {
+
+const QSet<QRgb> SixteenColours = {
+    0xff000000, 0xff800000, 0xff008000, 0xff808000, 0xff000080, 0xff800080, 0xff008080, 0xffc0c0c0,
+    0xff808080, 0xffff0000, 0xff00ff00, 0xffffff00, 0xff0000ff, 0xffff00ff, 0xff00ffff, 0xffffffff};
+const QSet<QRgb> TwoColours = {0xff000000, 0xffffffff};
+
+constexpr QRgb Black = 0xff000000, Silver = 0xffc0c0c0, Grey = 0xff808080, Red = 0xffff0000,
+               Yellow = 0xffffff00, White = 0xffffffff;
+
+int count(const QImage &image, QRect area, QRgb colour)
+{
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += image.pixel(x, y) == colour;
+    return n;
+}
+
+QList<QPoint> corners(const QImage &image)
+{
+    const QRect r = image.rect();
+    return {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()};
+}
+
+} // namespace
+
+class TestArtwork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sizeAndPalette_data()
+    {
+        QTest::addColumn<Picture>("picture");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("twoColours");
+        QTest::newRow("quiz icon") << &Artwork::quizIcon << QSize(32, 32) << false;
+        QTest::newRow("stop sign on Sluta") << &Artwork::stopPicture << QSize(31, 30) << false;
+        QTest::newRow("play symbol on PLAY") << &Artwork::playPicture << QSize(31, 30) << false;
+        QTest::newRow("bathtub pictogram") << &Artwork::bathtubPicture << QSize(128, 128) << true;
+        QTest::newRow("ironing pictogram") << &Artwork::ironingPicture << QSize(128, 128) << true;
+    }
+
+    void sizeAndPalette()
+    {
+        QFETCH(Picture, picture);
+        QFETCH(QSize, size);
+        QFETCH(bool, twoColours);
+        const QImage image = picture();
+        QCOMPARE(image.size(), size);
+        const QSet<QRgb> &allowed = twoColours ? TwoColours : SixteenColours;
+        QSet<QRgb> used;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                used.insert(image.pixel(x, y));
+        QVERIFY2(allowed.contains(used), "a colour outside the palette");
+    }
+
+    void pictogramFrame_data()
+    {
+        QTest::addColumn<Picture>("picture");
+        QTest::newRow("bathtub pictogram") << &Artwork::bathtubPicture;
+        QTest::newRow("ironing pictogram") << &Artwork::ironingPicture;
+    }
+
+    void pictogramFrame()
+    {
+        QFETCH(Picture, picture);
+        const QImage image = picture();
+        const QRect outer = image.rect(), inner = outer.adjusted(1, 1, -1, -1);
+        const int ring = 2 * outer.width() + 2 * outer.height() - 4;
+        const int innerRing = 2 * inner.width() + 2 * inner.height() - 4;
+        QCOMPARE(count(image, outer, White) - count(image, inner, White), ring);
+        // Black all round just inside the frame: the frame is one pixel wide and the figure
+        // does not touch it.
+        QCOMPARE(count(image, inner, Black) - count(image, inner.adjusted(1, 1, -1, -1), Black),
+                 innerRing);
+        // A white figure on a black ground, neither empty nor a white field.
+        const int figure = count(image, inner, White);
+        QVERIFY2(figure > inner.width() * inner.height() / 10, qPrintable(QString::number(figure)));
+        QVERIFY2(figure < inner.width() * inner.height() / 2, qPrintable(QString::number(figure)));
+    }
+
+    void stopSignIsRedWithWhiteLetters()
+    {
+        const QImage image = Artwork::stopPicture();
+        for (const QPoint corner : corners(image))
+            QCOMPARE(image.pixel(corner), Silver);
+        const QRect centre(7, 11, 17, 7);
+        QVERIFY(count(image, centre, Red) > 40);
+        QVERIFY(count(image, centre, White) > 30);
+        QCOMPARE(count(image, centre, Red) + count(image, centre, White), 17 * 7);
+        QCOMPARE(image.pixel(15, 7), Red);
+        QCOMPARE(image.pixel(15, 22), Red);
+    }
+
+    void playTrianglePointsRight()
+    {
+        const QImage image = Artwork::playPicture();
+        for (const QPoint corner : corners(image))
+            QCOMPARE(image.pixel(corner), Silver);
+        QCOMPARE(image.pixel(15, 15), Black);
+        auto blackInColumn = [&](int x) { return count(image, QRect(x, 0, 1, 30), Black); };
+        QVERIFY(blackInColumn(11) > blackInColumn(18));
+        QVERIFY(blackInColumn(18) > blackInColumn(24));
+        QVERIFY(blackInColumn(24) > 0);
+    }
+
+    void iconIsAGreyHandBeforeAStarburst()
+    {
+        const QImage image = Artwork::quizIcon();
+        for (const QPoint corner : corners(image))
+            QCOMPARE(image.pixel(corner), White);
+        QCOMPARE(image.pixel(16, 20), Silver);
+        QVERIFY(count(image, image.rect(), Yellow) > 60);
+        QVERIFY(count(image, image.rect(), Red) > 30);
+        QVERIFY(count(image, image.rect(), Silver) + count(image, image.rect(), Grey) > 100);
+    }
+};
+
+QTEST_MAIN(TestArtwork)
+#include "tst_artwork.moc"
