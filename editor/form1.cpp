@@ -1,0 +1,425 @@
+#include "form1.h"
+
+#include "artwork.h"
+#include "backdrop.h"
+#include "checkbox.h"
+#include "filelistbox.h"
+#include "imagebox.h"
+#include "listbox.h"
+#include "mediawindow.h"
+#include "pairingfile.h"
+#include "program.h"
+#include "rowlabel.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+namespace editor {
+
+namespace {
+
+const QColor LightYellow(255, 255, 128);
+
+// The window was drawn for "MS Sans Serif". Where it is missing, Liberation Sans comes nearest
+// in width (it has Arial's metrics), then DejaVu Sans; the captions were sized for the narrow
+// original, so the narrower face keeps "Lägg till/Ta bort" inside its button.
+QString interfaceFamily()
+{
+    const QStringList installed = QFontDatabase::families();
+    for (const char *family :
+         {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
+        if (installed.contains(QLatin1String(family)))
+            return QLatin1String(family);
+    }
+    return QFont().defaultFamily();
+}
+
+// Sizes are set in pixels at 96 dots per inch, the density the layout in twips assumes, so
+// that text keeps fitting its box on a screen that reports another density.
+QFont sansFont(double points, bool italic = false, bool underline = false)
+{
+    QFont font(interfaceFamily());
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(int(std::lround(points * 96.0 / 72.0)));
+    font.setBold(true);
+    font.setItalic(italic);
+    font.setUnderline(underline);
+    return font;
+}
+
+QFont windowFont()
+{
+    return sansFont(8.25);
+}
+QFont bodyFont()
+{
+    return sansFont(9.75);
+}
+QFont headingFont()
+{
+    return sansFont(18, true, true);
+}
+
+void fill(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
+{
+    QPalette pal = widget->palette();
+    pal.setColor(role, colour);
+    widget->setPalette(pal);
+    if (role == QPalette::Window)
+        widget->setAutoFillBackground(true);
+}
+
+QPushButton *commandButton(const QString &caption, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setFont(bodyFont());
+    // No button answers Enter or Escape on behalf of another control.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLabel *label(const QString &text, const QFont &font, QWidget *parent)
+{
+    auto *l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+} // namespace
+
+Form1::Form1()
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(
+        QStringLiteral("Pirvel handledarsektion ( välj 5 pirvel och 5 tillhörande bilder )"));
+    setFixedSize(twipsRect(0, 0, 9510, 6825).size());
+    setFont(windowFont());
+    fill(this, QPalette::Window, LightYellow);
+    buildControls();
+    connectHandlers();
+}
+
+Form1::~Form1()
+{
+    delete m_form2;
+}
+
+void Form1::buildControls()
+{
+    // Controls are made in tab order so that the focus chain is right before it is set.
+    File1 = new FileListBox(QStringLiteral("*.avi;*.mov;*.mpg;*.mpeg"), this);
+    File2 = new FileListBox(QStringLiteral("*.bmp;*.gif;*.jpg;*.jpeg"), this);
+    List1 = new ListBox(this);
+    List2 = new ListBox(this);
+    Label1[0] = new RowLabel(QStringLiteral("1 2 3 4 5 "), ListBox::RowHeight, this);
+    Label1[1] = new RowLabel(QStringLiteral("1 2 3 4 5 "), ListBox::RowHeight, this);
+    Command1 = commandButton(QStringLiteral("Spara"), this);
+    Command2 = commandButton(QStringLiteral("Avbryt"), this);
+    Label2[0] = label(QStringLiteral("P I R V E L "), headingFont(), this);
+    Label2[1] = label(QStringLiteral("B I L D "), headingFont(), this);
+    Picture1 = new QFrame(this);
+    Check1 = new CheckBox(QStringLiteral("Göm bild vid rätt svar"), Picture1);
+    MCIWnd1 = new MediaWindow(this);
+    Label3[0] = label(QString(), bodyFont(), this);
+    Label3[1] = label(QString(), bodyFont(), this);
+    Command3 = commandButton(QStringLiteral("Lägg till/Ta bort"), this);
+    Command4 = commandButton(QStringLiteral("Lägg till/Ta bort"), this);
+    Image1 = new ImageBox(this);
+
+    File1->setObjectName(QStringLiteral("File1"));
+    File2->setObjectName(QStringLiteral("File2"));
+    List1->setObjectName(QStringLiteral("List1"));
+    List2->setObjectName(QStringLiteral("List2"));
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Command4->setObjectName(QStringLiteral("Command4"));
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Check1->setObjectName(QStringLiteral("Check1"));
+    MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
+    Image1->setObjectName(QStringLiteral("Image1"));
+    for (int i = 0; i < 2; ++i) {
+        Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
+        Label2[i]->setObjectName(QStringLiteral("Label2_%1").arg(i));
+        Label3[i]->setObjectName(QStringLiteral("Label3_%1").arg(i));
+    }
+
+    Label2[0]->setGeometry(twipsRect(1020, 210, 2670, 405));
+    Label2[1]->setGeometry(twipsRect(6405, 225, 1680, 405));
+    Command3->setGeometry(twipsRect(120, 720, 1815, 375));
+    Label3[0]->setGeometry(twipsRect(2280, 720, 1545, 375));
+    Command4->setGeometry(twipsRect(5040, 720, 1890, 375));
+    Label3[1]->setGeometry(twipsRect(7320, 720, 1545, 375));
+    File1->setGeometry(twipsRect(105, 1200, 1830, 4110));
+    Label1[0]->setGeometry(twipsRect(2070, 1215, 270, 1275));
+    List1->setGeometry(twipsRect(2280, 1200, 1575, 1230));
+    File2->setGeometry(twipsRect(5040, 1185, 1950, 4110));
+    Label1[1]->setGeometry(twipsRect(7110, 1215, 270, 1275));
+    List2->setGeometry(twipsRect(7320, 1200, 1590, 1230));
+    MCIWnd1->setGeometry(twipsRect(2040, 2520, 2055, 1935));
+    Image1->setGeometry(twipsRect(7080, 2520, 1935, 1935));
+    Picture1->setGeometry(twipsRect(120, 5760, 2865, 615));
+    Command1->setGeometry(twipsRect(7080, 6120, 1095, 630));
+    Command2->setGeometry(twipsRect(8280, 6120, 1110, 615));
+
+    for (ListBox *list :
+         {static_cast<ListBox *>(File1), static_cast<ListBox *>(File2), List1, List2})
+        list->setFont(bodyFont());
+
+    for (int i = 0; i < 2; ++i) {
+        Label1[i]->setFont(bodyFont());
+        fill(Label1[i], QPalette::Window, LightYellow);
+        fill(Label2[i], QPalette::Window, LightYellow);
+        Label3[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
+        Label3[i]->setLineWidth(1);
+        fill(Label3[i], QPalette::Window, palette().color(QPalette::Base));
+        Label3[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+    // Positions inside a bordered box are counted from inside its border.
+    Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Picture1->setLineWidth(1);
+    fill(Picture1, QPalette::Window, palette().color(QPalette::Base));
+    Picture1->setFocusPolicy(Qt::TabFocus);
+    Check1->setFont(bodyFont());
+    Check1->setGeometry(
+        twipsRect(120, 0, 2550, 555).translated(Picture1->lineWidth(), Picture1->lineWidth()));
+
+    Image1->setPictureImage(Artwork::ironingPicture());
+
+    // The flat look: one dark line round each button instead of the style's raised bevel.
+    setStyleSheet(QStringLiteral(
+        "QPushButton { border: 1px solid palette(shadow); background: palette(button); "
+        "color: palette(button-text); padding: 0px; }"
+        "QPushButton:pressed { background: palette(mid); }"
+        "QPushButton:focus { border: 2px solid palette(shadow); }"));
+
+    QWidget::setTabOrder(File1, File2);
+    QWidget::setTabOrder(File2, List1);
+    QWidget::setTabOrder(List1, List2);
+    QWidget::setTabOrder(List2, Command1);
+    QWidget::setTabOrder(Command1, Command2);
+    QWidget::setTabOrder(Command2, Picture1);
+    QWidget::setTabOrder(Picture1, Check1);
+    QWidget::setTabOrder(Check1, MCIWnd1);
+    QWidget::setTabOrder(MCIWnd1, Command3);
+    QWidget::setTabOrder(Command3, Command4);
+}
+
+void Form1::connectHandlers()
+{
+    // Each handler runs inside guarded(): a run-time error is reported and ends the program,
+    // and no exception ever reaches Qt.
+    auto on = [this](auto *sender, auto signal, void (Form1::*handler)()) {
+        connect(sender, signal, this, [this, handler] { guarded([&] { (this->*handler)(); }); });
+    };
+    on(Command1, &QPushButton::clicked, &Form1::Command1_Click);
+    on(Command2, &QPushButton::clicked, &Form1::Command2_Click);
+    on(Command3, &QPushButton::clicked, &Form1::Command3_Click);
+    on(Command4, &QPushButton::clicked, &Form1::Command4_Click);
+    on(File1, &ListBox::Click, &Form1::File1_Click);
+    on(File2, &ListBox::Click, &Form1::File2_Click);
+    on(List1, &ListBox::Click, &Form1::List1_Click);
+    on(List2, &ListBox::Click, &Form1::List2_Click);
+}
+
+void Form1::showCentred()
+{
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    show();
+    activateWindow();
+    File1->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    qint16 cancel = 0;
+    guarded([&] { Form_Unload(cancel); });
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void Form1::Form_Load()
+{
+    m_form2 = new Form2;
+    m_form2->showBackdrop();
+    LoadPairingFile();
+    SignCount = 5;
+    PictureCount = 5;
+    SignMode = IdleMode;
+    PictureMode = IdleMode;
+}
+
+void Form1::LoadPairingFile()
+{
+    SequentialInput file(PairingFileName);
+    for (int pair = 1; pair <= 5; ++pair) {
+        List1->AddItem(file.readString());
+        List2->AddItem(file.readString());
+    }
+    Check1->setValue(file.readInteger());
+    file.close();
+}
+
+void Form1::Form_Unload(qint16 &Cancel)
+{
+    Q_UNUSED(Cancel);
+    if (m_form2) {
+        m_form2->close();
+        delete m_form2;
+    }
+}
+
+void Form1::Command1_Click()
+{
+    if (SignCount == 5 && PictureCount == 5) {
+        // The new content goes to a temporary file that replaces pirvel.ini only once it is
+        // complete: a full disk, a read-only file or a killed program must never leave the
+        // exercise truncated.
+        SequentialOutput file(PairingFileName);
+        for (int i = 0; i <= 4; ++i) {
+            file.writeString(List1->List(i));
+            file.writeString(List2->List(i));
+        }
+        file.writeInteger(Check1->Value());
+        file.commit();
+        Command2_Click();
+    } else {
+        showInformation(QStringLiteral("Fel"),
+                        QStringLiteral("Du måste välja 5 pirvel och 5 bilder"));
+    }
+}
+
+void Form1::Command2_Click()
+{
+    endProgram(0);
+}
+
+void Form1::previewSign()
+{
+    MCIWnd1->setRewindSetting(0);
+    MCIWnd1->setZoom(100);
+    const float W = MCIWnd1->Width();
+    MCIWnd1->setZoom(fittedZoom(2500, W));
+    processPendingEvents();
+    MCIWnd1->setCommand(QStringLiteral("Play"));
+}
+
+void Form1::File1_Click()
+{
+    SelectedName = File1->FileName();
+    MCIWnd1->setFileName(SelectedName);
+    Label3[0]->setText(SelectedName);
+    SignMode = AddMode;
+    previewSign();
+}
+
+void Form1::List1_Click()
+{
+    // A click that leaves nothing selected has no entry to preview or to remove.
+    if (List1->ListIndex() < 0)
+        return;
+    ClickedIndex = qint16(List1->ListIndex());
+    SignRemoveIndex = ClickedIndex;
+    MCIWnd1->setFileName(List1->List(ClickedIndex));
+    Label3[0]->setText(List1->List(ClickedIndex));
+    SignMode = RemoveMode;
+    previewSign();
+}
+
+void Form1::Command3_Click()
+{
+    switch (SignMode) {
+    case AddMode: {
+        SelectedName = Label3[0]->text();
+        const qint16 count = SignCount;
+        bool present = false;
+        for (qint16 i = 0; i <= count - 1; ++i) {
+            if (List1->List(i) == SelectedName)
+                present = true;
+        }
+        if (SignCount < 5 && !present) {
+            SignCount = qint16(SignCount + 1);
+            List1->AddItem(SelectedName);
+        }
+        break;
+    }
+    case RemoveMode:
+        List1->RemoveItem(SignRemoveIndex);
+        SignCount = qint16(SignCount - 1);
+        Label3[0]->setText(QString());
+        SignMode = IdleMode;
+        break;
+    default:
+        break;
+    }
+}
+
+void Form1::File2_Click()
+{
+    SelectedName = File2->FileName();
+    Image1->setPictureFile(SelectedName);
+    Label3[1]->setText(SelectedName);
+    PictureMode = AddMode;
+}
+
+void Form1::List2_Click()
+{
+    if (List2->ListIndex() < 0)
+        return;
+    ClickedIndex = qint16(List2->ListIndex());
+    PictureRemoveIndex = ClickedIndex;
+    Image1->setPictureFile(List2->List(ClickedIndex));
+    Label3[1]->setText(List2->List(ClickedIndex));
+    PictureMode = RemoveMode;
+}
+
+void Form1::Command4_Click()
+{
+    switch (PictureMode) {
+    case AddMode: {
+        // The picture side takes the name selected in the file list at the moment of the
+        // press, not the label's text.
+        const QString name = File2->FileName();
+        const qint16 count = PictureCount;
+        bool present = false;
+        for (qint16 i = 0; i <= count - 1; ++i) {
+            if (List2->List(i) == name)
+                present = true;
+        }
+        if (PictureCount < 5 && !present) {
+            PictureCount = qint16(PictureCount + 1);
+            List2->AddItem(name);
+        }
+        break;
+    }
+    case RemoveMode:
+        List2->RemoveItem(PictureRemoveIndex);
+        PictureCount = qint16(PictureCount - 1);
+        Label3[1]->setText(QString());
+        PictureMode = IdleMode;
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace editor

@@ -1,0 +1,96 @@
+#pragma once
+
+// The editor window. The supervisor previews the folder's videos and pictures and builds two
+// numbered lists of five, signs on the left and their pictures on the right, row i of each
+// forming pair i of pirvel.ini.
+//
+// Each side is a small state machine over its mode: a click in the file list arms adding that
+// file, a click in the chosen list arms removing that entry, and the side's "Lägg till/Ta bort"
+// button then does what is armed. Every action is one handler run to completion; the only
+// yield point is the event pass in a video preview.
+
+#include "backdrop.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class CheckBox;
+class FileListBox;
+class ImageBox;
+class ListBox;
+class MediaWindow;
+class QFrame;
+class QLabel;
+class QPushButton;
+class RowLabel;
+
+namespace editor {
+
+inline constexpr qint16 AddMode = 0;
+inline constexpr qint16 RemoveMode = 1;
+inline constexpr qint16 IdleMode = 2;
+
+class Form1 : public QWidget
+{
+    Q_OBJECT
+public:
+    Form1();
+    ~Form1() override;
+
+    QLabel *Label2[2];
+    QPushButton *Command3;
+    QLabel *Label3[2];
+    QPushButton *Command4;
+    FileListBox *File1;
+    RowLabel *Label1[2];
+    ListBox *List1;
+    FileListBox *File2;
+    ListBox *List2;
+    MediaWindow *MCIWnd1;
+    ImageBox *Image1;
+    QFrame *Picture1;
+    CheckBox *Check1;
+    QPushButton *Command1;
+    QPushButton *Command2;
+
+    QString SelectedName;
+    qint16 SignCount = 0;
+    qint16 PictureCount = 0;
+    qint16 ClickedIndex = 0;
+    qint16 SignMode = 0;
+    qint16 PictureMode = 0;
+    qint16 SignRemoveIndex = 0;
+    qint16 PictureRemoveIndex = 0;
+
+    void Form_Load();
+    // The cancel flag is left as it is, so closing always goes ahead.
+    void Form_Unload(qint16 &Cancel);
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void File1_Click();
+    void File2_Click();
+    void List1_Click();
+    void List2_Click();
+
+    // Shows the window centred on the screen with the focus in File1, as at program start.
+    void showCentred();
+
+    // The backdrop while it is loaded.
+    Form2 *backdrop() const { return m_form2; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void LoadPairingFile();
+    void buildControls();
+    void connectHandlers();
+    void previewSign();
+
+    QPointer<Form2> m_form2;
+};
+
+} // namespace editor

@@ -1,0 +1,76 @@
+#include "listbox.h"
+
+#include "runtimeerror.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+ListBox::ListBox(QWidget *parent) : QListWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setUniformItemSizes(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFrameStyle(QFrame::Box | QFrame::Plain);
+    setLineWidth(1);
+    // Names are shown as they are, never as rich text or with their middle dropped.
+    setTextElideMode(Qt::ElideNone);
+}
+
+void ListBox::AddItem(const QString &text)
+{
+    auto *item = new QListWidgetItem(text);
+    item->setSizeHint(QSize(1, RowHeight));
+    addItem(item);
+}
+
+void ListBox::checkEntry(int index) const
+{
+    if (index < 0 || index >= count()) {
+        throw RuntimeError(ErrorNumber::InvalidPropertyValue,
+                           QStringLiteral("Index %1 finns inte i listan %2 (%3 rader).")
+                               .arg(index)
+                               .arg(objectName())
+                               .arg(count()));
+    }
+}
+
+void ListBox::RemoveItem(int index)
+{
+    checkEntry(index);
+    delete takeItem(index);
+    // Qt would move the selection to the next entry; the handlers expect none to be selected.
+    clearSelection();
+    setCurrentItem(nullptr);
+}
+
+QString ListBox::List(int index) const
+{
+    checkEntry(index);
+    return item(index)->text();
+}
+
+int ListBox::ListIndex() const
+{
+    const QList<QListWidgetItem *> selected = selectedItems();
+    return selected.isEmpty() ? -1 : row(selected.first());
+}
+
+void ListBox::keyPressEvent(QKeyEvent *event)
+{
+    const int before = ListIndex();
+    QListWidget::keyPressEvent(event);
+    if (ListIndex() >= 0 && ListIndex() != before)
+        emit Click();
+}
+
+void ListBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    QListWidget::mouseReleaseEvent(event);
+    // A pick counts also when it lands on the entry already selected, so that clicking it
+    // again previews it again.
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QModelIndex picked = indexAt(event->position().toPoint());
+    if (picked.isValid() && picked.row() == ListIndex())
+        emit Click();
+}
