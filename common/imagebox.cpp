@@ -37,9 +37,9 @@ void ImageBox::mouseReleaseEvent(QMouseEvent *event)
 QImage loadPicture(const QString &fileName, QSize box)
 {
     auto unreadable = [&](const QString &why) {
-        return RuntimeError(ErrorNumber::InvalidPicture,
-                            QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.")
-                                .arg(fileName, why));
+        return RuntimeError(
+            ErrorNumber::InvalidPicture,
+            QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.").arg(fileName, why));
     };
     const QFileInfo info(fileName);
     if (!info.exists()) {

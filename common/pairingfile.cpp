@@ -42,9 +42,9 @@ SequentialInput::SequentialInput(const QString &fileName)
 {
     const QFileInfo info(fileName);
     if (!info.exists()) {
-        throw RuntimeError(ErrorNumber::FileNotFound,
-                           QStringLiteral("Filen %1 hittades inte (%2).")
-                               .arg(quoted(fileName), where(fileName)));
+        throw RuntimeError(
+            ErrorNumber::FileNotFound,
+            QStringLiteral("Filen %1 hittades inte (%2).").arg(quoted(fileName), where(fileName)));
     }
     if (info.isDir()) {
         throw RuntimeError(ErrorNumber::PathFileAccessError,

@@ -89,7 +89,7 @@ void reportAndEnd(const RuntimeError &error)
 
 void reportUnexpected(const char *what)
 {
-    reportAndEnd(RuntimeError(ErrorNumber::MediaError + 1,
-                              QStringLiteral("Ett oväntat fel inträffade: %1")
-                                  .arg(QString::fromLocal8Bit(what))));
+    reportAndEnd(RuntimeError(
+        ErrorNumber::MediaError + 1,
+        QStringLiteral("Ett oväntat fel inträffade: %1").arg(QString::fromLocal8Bit(what))));
 }

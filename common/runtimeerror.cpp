@@ -2,8 +2,7 @@
 
 RuntimeError::RuntimeError(int number, QString text)
     : m_number(number), m_text(std::move(text)), m_utf8(m_text.toUtf8())
-{
-}
+{}
 
 void checkIndex(int index, int upper, const char *arrayName)
 {

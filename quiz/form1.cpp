@@ -1,0 +1,292 @@
+#include "form1.h"
+
+#include "artwork.h"
+#include "backdrop.h"
+#include "gauge.h"
+#include "imagebox.h"
+#include "mediawindow.h"
+#include "pairingfile.h"
+#include "program.h"
+#include "runtimeerror.h"
+#include "scalelabel.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QIcon>
+#include <QPixmap>
+#include <QToolButton>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <random>
+
+namespace quiz {
+
+namespace {
+
+// Where the media window goes before every playback: this wide, centred on this line, its
+// bottom edge on the top of the "PLAY" button.
+constexpr float FittedWidth = 3600.0f;
+constexpr float CentreLine = 4320.0f;
+
+const QColor LightYellow(255, 255, 128);
+const QColor PanelGrey(192, 192, 192);
+
+QFont sansFont(int pixelSize)
+{
+    QFont f(QStringLiteral("Liberation Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(pixelSize);
+    f.setBold(true);
+    return f;
+}
+
+QFont serifFont(int pixelSize)
+{
+    QFont f(QStringLiteral("Liberation Serif"));
+    f.setStyleHint(QFont::Serif);
+    f.setPixelSize(pixelSize);
+    f.setBold(true);
+    return f;
+}
+
+QToolButton *threeDButton(QWidget *parent, const char *name, const QString &caption,
+                          const QImage &picture)
+{
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setText(caption);
+    b->setAccessibleName(caption);
+    b->setIcon(QIcon(QPixmap::fromImage(picture)));
+    b->setIconSize(picture.size());
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setFocusPolicy(Qt::StrongFocus);
+    return b;
+}
+
+} // namespace
+
+Form1::Form1()
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+{
+    auto engine = std::make_shared<std::mt19937>();
+    Randomize = [engine] {
+        engine->seed(
+            std::uint32_t(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    };
+    Rnd = [engine] {
+        // 24 random bits: every value is exactly representable, and 1.0 can never come up.
+        return float((*engine)() >> 8) * (1.0f / 16777216.0f);
+    };
+    buildControls();
+}
+
+Form1::~Form1()
+{
+    delete Backdrop;
+}
+
+void Form1::buildControls()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Vilket pirvel?"));
+    setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
+    setFixedSize(twipsToPixels(9510), twipsToPixels(6825));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, LightYellow);
+    setPalette(pal);
+    setFont(sansFont(11));
+
+    MCIWnd1 = new MediaWindow(this);
+    MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
+    MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
+    MCIWnd1->setFocusPolicy(Qt::NoFocus);
+
+    Panel3D1 = new QFrame(this);
+    Panel3D1->setObjectName(QStringLiteral("Panel3D1"));
+    Panel3D1->setGeometry(twipsRect(8700, 890, 840, 5860));
+    Panel3D1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel3D1->setLineWidth(2);
+    Panel3D1->setAutoFillBackground(true);
+    QPalette grey = Panel3D1->palette();
+    grey.setColor(QPalette::Window, PanelGrey);
+    Panel3D1->setPalette(grey);
+
+    Gauge1 = new Gauge(Panel3D1);
+    Gauge1->setObjectName(QStringLiteral("Gauge1"));
+    Gauge1->setGeometry(twipsRect(60, 75, 705, 5700));
+
+    Command3D2 = threeDButton(this, "Command3D2", QStringLiteral("Sluta"), Artwork::stopPicture());
+    Command3D2->setGeometry(twipsRect(8700, 0, 840, 900));
+    Command3D2->setFont(sansFont(13));
+
+    Command3D1 = threeDButton(this, "Command3D1", QStringLiteral("PLAY"), Artwork::playPicture());
+    Command3D1->setGeometry(twipsRect(3120, 3480, 2430, 885));
+
+    static constexpr int ImageLeft[5] = {240, 600, 3300, 6000, 6360};
+    static constexpr int ImageTop[5] = {1320, 3960, 4560, 3960, 1320};
+    const QImage placeholder = Artwork::bathtubPicture();
+    for (int i = 0; i < 5; ++i) {
+        Image1[std::size_t(i)] = new ImageBox(this);
+        ImageBox *box = Image1[std::size_t(i)];
+        box->setObjectName(QStringLiteral("Image1_%1").arg(i));
+        box->setAccessibleName(QStringLiteral("Bild %1").arg(i + 1));
+        box->setGeometry(twipsRect(ImageLeft[i], ImageTop[i], 2055, 2055));
+        box->setPictureImage(placeholder);
+        connect(box, &ImageBox::clicked, this,
+                [this, i] { guarded([&] { Image1_Click(qint16(i)); }); });
+    }
+
+    // The scale's digits stand one gauge step (1140 twips) apart, the first one's middle at 972
+    // in the window, level with the gauge's fill lines.
+    const QString scale = QStringLiteral("5        4        3        2        1        0");
+    Label1 = new ScaleLabel(scale, (972.0 - 830.0) / TwipsPerPixel, 1140.0 / TwipsPerPixel, this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twipsRect(8520, 830, 150, 5950));
+    Label1->setFont(serifFont(17));
+    Label1->setAutoFillBackground(true);
+
+    // Stacking follows creation, so the media window is raised like the other controls above
+    // the background; the buttons are the only controls that take the focus.
+    setTabOrder(Command3D1, Command3D2);
+    Command3D1->setFocus();
+
+    connect(Command3D1, &QToolButton::clicked, this,
+            [this] { guarded([this] { Command3D1_Click(); }); });
+    connect(Command3D2, &QToolButton::clicked, this,
+            [this] { guarded([this] { Command3D2_Click(); }); });
+}
+
+ImageBox *Form1::imageBox(int index) const
+{
+    checkIndex(index, 4, "Image1");
+    return Image1[std::size_t(index)];
+}
+
+void Form1::Form_Load()
+{
+    Backdrop = new Form2;
+    Backdrop->showBackdrop();
+    Remaining = 5;
+    Gauge1->setValue(Remaining);
+    ReadPairingFile();
+    MCIWnd1->setFileName(SignFiles(4));
+    beginPlacement(true);
+    fitAndPlace();
+    processPendingEvents();
+    ShuffleSlots();
+    for (int k = 0; k <= 4; ++k)
+        imageBox(SlotOf(k))->setPictureFile(PictureFiles(k));
+    processPendingEvents();
+    MCIWnd1->setCommand(QStringLiteral("Play"));
+}
+
+void Form1::ReadPairingFile()
+{
+    qint16 j = 4;
+    SequentialInput in(PairingFileName);
+    for (int pair = 0; pair < 5; ++pair) {
+        SignFiles(j) = in.readString();
+        PictureFiles(j) = in.readString();
+        j = qint16(j - 1);
+    }
+    HideOnCorrect = in.readInteger();
+    in.close();
+}
+
+void Form1::ShuffleSlots()
+{
+    Randomize();
+    for (int i = 0; i <= 4; ++i)
+        SlotOf(i) = -1;
+    for (qint16 k = 0; k <= 4; ++k) {
+        for (;;) {
+            const float r = Rnd();
+            const double p = std::floor(double(r) * 5.0 + 1.0) - 1.0;
+            const qint16 slot = qint16(p);
+            if (SlotOf(slot) == -1) {
+                SlotOf(slot) = k;
+                break;
+            }
+        }
+    }
+}
+
+void Form1::beginPlacement(bool eventPass)
+{
+    MCIWnd1->setRewindSetting(0);
+    MCIWnd1->setZoom(100.0f);
+    if (eventPass)
+        processPendingEvents();
+}
+
+void Form1::fitAndPlace()
+{
+    const float w = MCIWnd1->Width();
+    MCIWnd1->setZoom(fittedZoom(FittedWidth, w));
+    const float h = MCIWnd1->Height();
+    const float t = pixelsToTwips(Command3D1->y());
+    MCIWnd1->setTop(float(double(t) - double(h)));
+    const float w2 = MCIWnd1->Width();
+    MCIWnd1->setLeft(float(double(CentreLine) - double(w2) / 2.0));
+}
+
+void Form1::Command3D1_Click()
+{
+    beginPlacement(false);
+    fitAndPlace();
+    processPendingEvents();
+    MCIWnd1->setCommand(QStringLiteral("Play"));
+}
+
+void Form1::Command3D2_Click()
+{
+    endProgram(0);
+}
+
+void Form1::Image1_Click(qint16 index)
+{
+    if (Remaining < 1)
+        return;
+    if (SlotOf(Remaining - 1) != index)
+        return;
+    if (HideOnCorrect == 1)
+        imageBox(index)->setVisible(false);
+    Remaining = qint16(Remaining - 1);
+    Gauge1->setValue(Remaining);
+    if (Remaining < 1) {
+        playClosingVideo();
+        return;
+    }
+    MCIWnd1->setFileName(SignFiles(Remaining - 1));
+    Command3D1_Click();
+}
+
+void Form1::playClosingVideo()
+{
+    MCIWnd1->setFileName(QStringLiteral("slut.mov"));
+    beginPlacement(true);
+    fitAndPlace();
+    MCIWnd1->setRewindSetting(0);
+    processPendingEvents();
+    MCIWnd1->setCommand(QStringLiteral("Play wait"));
+    endProgram(0);
+}
+
+void Form1::Form_Unload()
+{
+    delete Backdrop;
+    Backdrop = nullptr;
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    guarded([this] { Form_Unload(); });
+    event->accept();
+}
+
+} // namespace quiz

@@ -1,0 +1,36 @@
+#include "gauge.h"
+
+#include "runtimeerror.h"
+
+#include <QPainter>
+
+Gauge::Gauge(QWidget *parent) : QWidget(parent)
+{
+    setFocusPolicy(Qt::NoFocus);
+    setAccessibleName(QStringLiteral("Kvar att svara"));
+}
+
+void Gauge::setValue(qint16 value)
+{
+    if (value < Min || value > Max) {
+        throw RuntimeError(
+            ErrorNumber::InvalidPropertyValue,
+            QStringLiteral("Mätaren kan inte visa värdet %1 (0 till 5).").arg(value));
+    }
+    m_value = value;
+    setAccessibleDescription(QString::number(value));
+    update();
+}
+
+int Gauge::fillLine(int value) const
+{
+    return height() - (height() * value + Max / 2) / Max;
+}
+
+void Gauge::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), QColor(192, 192, 192));
+    const int top = fillLine(m_value);
+    p.fillRect(QRect(0, top, width(), height() - top), QColor(255, 0, 0));
+}

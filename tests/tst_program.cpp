@@ -1,0 +1,103 @@
+// The guard and the end seam: a run-time error is reported once and ends the program, and an
+// ended program runs nothing more of the handler that ended it, not even after a yield point.
+
+#include "program.h"
+#include "twips.h"
+
+#include <QTest>
+#include <QTimer>
+
+#include <limits>
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+    QStringList m_reports;
+    QList<int> m_ends;
+
+private slots:
+    void init()
+    {
+        installDefaultProgram(QStringLiteral("PIRVEL"));
+        m_reports.clear();
+        m_ends.clear();
+        program().report = [this](const RuntimeError &e) {
+            m_reports << QStringLiteral("%1 %2").arg(e.number()).arg(e.text());
+        };
+        program().end = [this](int status) { m_ends << status; };
+    }
+
+    void errorIsReportedAndEndsWithNonZeroStatus()
+    {
+        bool after = false;
+        guarded([&] {
+            throw RuntimeError(ErrorNumber::FileNotFound, QStringLiteral("Filen \"x\" saknas."));
+            after = true;
+        });
+        QCOMPARE(m_reports, QStringList{QStringLiteral("53 Filen \"x\" saknas.")});
+        QCOMPARE(m_ends, QList<int>{1});
+        QVERIFY(!after);
+    }
+
+    void endStopsTheRestOfTheHandler()
+    {
+        bool after = false;
+        guarded([&] {
+            endProgram(0);
+            after = true;
+        });
+        QVERIFY(!after);
+        QCOMPARE(m_ends, QList<int>{0});
+        QVERIFY(m_reports.isEmpty());
+    }
+
+    void endInsideAYieldStopsTheInterruptedHandler()
+    {
+        // A click handled at a yield point that ends the program must not let the interrupted
+        // handler go on to play or write anything.
+        bool resumed = false;
+        QTimer::singleShot(0, [] { guarded([] { endProgram(0); }); });
+        guarded([&] {
+            processPendingEvents();
+            resumed = true;
+        });
+        QVERIFY(!resumed);
+        QCOMPARE(m_ends, QList<int>{0});
+    }
+
+    void unexpectedExceptionIsReportedNotPropagated()
+    {
+        guarded([] { throw std::bad_alloc(); });
+        QCOMPARE(m_reports.size(), 1);
+        QCOMPARE(m_ends, QList<int>{1});
+    }
+
+    void fittedZoom_data()
+    {
+        QTest::addColumn<float>("target");
+        QTest::addColumn<float>("width");
+        QTest::addColumn<float>("zoom");
+        QTest::newRow("2400 to 3600") << 3600.0f << 2400.0f << 150.0f;
+        QTest::newRow("already 3600") << 3600.0f << 3600.0f << 100.0f;
+        QTest::newRow("5000 to 2500") << 2500.0f << 5000.0f << 50.0f;
+        QTest::newRow("3000 to 2500") << 2500.0f << 3000.0f << 83.333336f;
+    }
+    void fittedZoom()
+    {
+        QFETCH(float, target);
+        QFETCH(float, width);
+        QFETCH(float, zoom);
+        QCOMPARE(::fittedZoom(target, width), zoom);
+    }
+
+    void fittedZoomFaults()
+    {
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, ::fittedZoom(3600.0f, 0.0f));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 ::fittedZoom(3600.0f, std::numeric_limits<float>::denorm_min()));
+    }
+};
+
+QTEST_MAIN(TestProgram)
+#include "tst_program.moc"

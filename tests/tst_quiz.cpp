@@ -1,0 +1,436 @@
+// The quiz from start-up to its end, driven in-process the way a learner drives it: the deal,
+// the placement of the video, right and wrong picture clicks, clicks that wait in the queue
+// while a handler yields, "PLAY", "Sluta" and closing the window.
+
+#include "quizfixture.h"
+
+#include "backdrop.h"
+#include "gauge.h"
+#include "imagebox.h"
+#include "mediawindow.h"
+
+#include <QPointer>
+#include <QProcess>
+#include <QToolButton>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <map>
+#include <set>
+
+using quiz::Form1;
+
+class TestQuiz : public QObject
+{
+    Q_OBJECT
+
+    static void load(Form1 &form)
+    {
+        guarded([&] { form.Form_Load(); });
+    }
+    static void start(Form1 &form)
+    {
+        load(form);
+        form.show();
+    }
+    static int rightBox(const Form1 &form) { return form.SlotOf(form.Remaining - 1); }
+    static int wrongBox(const Form1 &form) { return (rightBox(form) + 1) % 5; }
+    static void click(Form1 &form, int box)
+    {
+        QTest::mouseClick(form.Image1[std::size_t(box)], Qt::LeftButton);
+    }
+    // A click that the window system queues, as a real one waits while a handler runs: the
+    // internal waits of the media window leave it there, and it is handled at a yield point.
+    static void postClick(QWidget *w)
+    {
+        QWidget *top = w->window();
+        const QPointF local = w->mapTo(top, QRectF(w->rect()).center().toPoint());
+        const QPointF global = top->mapToGlobal(local);
+        using Async = QWindowSystemInterface::AsynchronousDelivery;
+        QWindowSystemInterface::handleMouseEvent<Async>(top->windowHandle(), local, global,
+                                                        Qt::LeftButton, Qt::LeftButton,
+                                                        QEvent::MouseButtonPress);
+        QWindowSystemInterface::handleMouseEvent<Async>(top->windowHandle(), local, global,
+                                                        Qt::NoButton, Qt::LeftButton,
+                                                        QEvent::MouseButtonRelease);
+    }
+    static bool isBlue(const QImage &frame)
+    {
+        const QColor c = frame.pixelColor(frame.width() / 2, frame.height() / 2);
+        return c.blue() > 150 && c.red() < 100;
+    }
+
+private slots:
+    void initTestCase() { MediaWindow::setAudioOutput(QStringLiteral("null")); }
+
+    void startUpReadsPairsInReverseAndPlaysPairOne()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        load(form);
+        QVERIFY2(folder.reports.isEmpty(), qPrintable(folder.reports.join('\n')));
+        for (int j = 0; j <= 4; ++j) {
+            QCOMPARE(form.SignFiles(j), QuizFolder::sign(5 - j));
+            QCOMPARE(form.PictureFiles(j), QuizFolder::picture(5 - j));
+        }
+        QCOMPARE(form.SignFiles(5), QString());
+        QCOMPARE(form.HideOnCorrect, qint16(1));
+        QCOMPARE(form.Remaining, qint16(5));
+        QCOMPARE(form.Gauge1->value(), qint16(5));
+        QCOMPARE(form.MCIWnd1->fileName(), QuizFolder::sign(1));
+        QVERIFY(form.MCIWnd1->isPlaying());
+
+        // Every pair's picture is in the box its slot names, and no box kept the placeholder.
+        std::set<int> boxes;
+        for (int j = 0; j <= 4; ++j) {
+            const int box = form.SlotOf(j);
+            boxes.insert(box);
+            QCOMPARE(pairShownIn(form.Image1[std::size_t(box)]->pixmap().toImage()), 5 - j);
+        }
+        QCOMPARE(boxes, (std::set<int>{0, 1, 2, 3, 4}));
+        QCOMPARE(form.SlotOf(5), qint16(0));
+
+        // The backdrop is up; the window itself appears only when the load handler returns.
+        QVERIFY(form.Backdrop && form.Backdrop->isVisible());
+        QVERIFY(!form.isVisible());
+    }
+
+    void hideFlagIsKeptAsRead_data()
+    {
+        QTest::addColumn<int>("flag");
+        QTest::newRow("2") << 2;
+        QTest::newRow("-1") << -1;
+        QTest::newRow("0") << 0;
+    }
+    void hideFlagIsKeptAsRead()
+    {
+        QFETCH(int, flag);
+        QuizFolder folder(flag);
+        Form1 form;
+        load(form);
+        QCOMPARE(int(form.HideOnCorrect), flag);
+    }
+
+    void startUpFailuresLeaveOnlyTheBackdrop_data()
+    {
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<QString>("breakFile");
+        QTest::addColumn<int>("number");
+        QTest::newRow("no pirvel.ini") << 0 << "" << int(ErrorNumber::FileNotFound);
+        QTest::newRow("ten lines") << 10 << "" << int(ErrorNumber::InputPastEndOfFile);
+        QTest::newRow("picture missing") << 11 << "bild4.jpg" << int(ErrorNumber::FileNotFound);
+        QTest::newRow("picture not a picture")
+            << 11 << "!bild2.jpg" << int(ErrorNumber::InvalidPicture);
+        QTest::newRow("first sign missing")
+            << 11 << "tecken1.avi" << int(ErrorNumber::FileNotFound);
+    }
+    void startUpFailuresLeaveOnlyTheBackdrop()
+    {
+        QFETCH(int, lines);
+        QFETCH(QString, breakFile);
+        QFETCH(int, number);
+        QuizFolder folder(1);
+        if (lines == 0)
+            QFile::remove(QStringLiteral("pirvel.ini"));
+        else
+            folder.writeIni(1, lines);
+        if (breakFile.startsWith('!')) {
+            QFile f(breakFile.mid(1));
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("this is not a picture");
+        } else if (!breakFile.isEmpty()) {
+            QVERIFY(QFile::remove(breakFile));
+        }
+        Form1 form;
+        load(form);
+        QCOMPARE(folder.reports.size(), 1);
+        QVERIFY2(folder.reports[0].startsWith(QString::number(number)),
+                 qPrintable(folder.reports[0]));
+        if (!breakFile.isEmpty())
+            QVERIFY2(folder.reports[0].contains(breakFile.remove('!')),
+                     qPrintable(folder.reports[0]));
+        QCOMPARE(folder.ends, QList<int>{1});
+        QVERIFY(form.Backdrop && form.Backdrop->isVisible());
+        QVERIFY(!form.isVisible());
+        QVERIFY(!form.MCIWnd1->isPlaying());
+    }
+
+    void realProgramReportsAndExits()
+    {
+        QuizFolder folder(1);
+        folder.writeIni(1, 10);
+        QProcess p;
+        p.setProcessEnvironment([] {
+            auto env = QProcessEnvironment::systemEnvironment();
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            return env;
+        }());
+        p.start(QStringLiteral(PIRVEL_EXE), {});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        QVERIFY2(err.contains(QStringLiteral("PIRVEL: Körningsfel 62")), qPrintable(err));
+        QVERIFY2(err.contains(QStringLiteral("pirvel.ini")), qPrintable(err));
+    }
+
+    void shuffleDealsEveryPermutationEvenly()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        std::map<QString, int> perms;
+        int count[5][5] = {};
+        const int deals = 6000;
+        for (int n = 0; n < deals; ++n) {
+            form.ShuffleSlots();
+            QString key;
+            for (int j = 0; j <= 4; ++j) {
+                key += QString::number(form.SlotOf(j));
+                ++count[j][form.SlotOf(j)];
+            }
+            QCOMPARE(form.SlotOf(5), qint16(0));
+            ++perms[key];
+        }
+        QCOMPARE(perms.size(), std::size_t(120));
+        for (const auto &[perm, n] : perms)
+            QVERIFY2(n > 15, qPrintable(perm));
+        // 1200 expected per cell, standard deviation about 31.
+        for (auto &row : count)
+            for (int c : row)
+                QVERIFY2(c > 1050 && c < 1350, qPrintable(QString::number(c)));
+    }
+
+    void shuffleRetriesTakenSlotsAndCoversTheTopDraw()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        // Draws land on slots 4, 4 (taken), 0, 0 (taken), 3, 1, 1 (taken), 2.
+        const QList<float> draws = {0.99999994f, 0.8f, 0.0f, 0.19999999f, 0.7f, 0.2f, 0.21f, 0.4f};
+        int next = 0;
+        form.Randomize = [] {};
+        form.Rnd = [&] { return draws.at(next++); };
+        form.ShuffleSlots();
+        QCOMPARE(next, draws.size());
+        const qint16 expected[5] = {1, 3, 4, 2, 0};
+        for (int j = 0; j <= 4; ++j)
+            QCOMPARE(form.SlotOf(j), expected[j]);
+    }
+
+    void placementFitsAndCentresTheVideo_data()
+    {
+        QTest::addColumn<QString>("clip");
+        QTest::addColumn<float>("zoom");
+        QTest::newRow("2400 twips wide is zoomed to 150") << "twocolour.avi" << 150.0f;
+        QTest::newRow("3600 twips wide keeps 100") << "wide.avi" << 100.0f;
+    }
+    void placementFitsAndCentresTheVideo()
+    {
+        QFETCH(QString, clip);
+        QFETCH(float, zoom);
+        QuizFolder folder(1, clip);
+        Form1 form;
+        start(form);
+        QVERIFY(folder.reports.isEmpty());
+        auto check = [&] {
+            QCOMPARE(form.MCIWnd1->zoom(), zoom);
+            QCOMPARE(form.MCIWnd1->Width(), 3600.0f);
+            QCOMPARE(form.MCIWnd1->Left(), 2520.0f);
+            QCOMPARE(form.MCIWnd1->Top(), 3480.0f - form.MCIWnd1->Height());
+            QCOMPARE(form.MCIWnd1->Height(), 2700.0f);
+        };
+        check();
+        QTest::mouseClick(form.Command3D1, Qt::LeftButton);
+        check();
+        QVERIFY(form.MCIWnd1->isPlaying());
+        QCOMPARE(form.Remaining, qint16(5));
+    }
+
+    void wrongPictureChangesNothing()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        const auto dealt = [&] {
+            QList<qint16> s;
+            for (int j = 0; j <= 5; ++j)
+                s << form.SlotOf(j);
+            return s;
+        }();
+        for (int k = 1; k <= 4; ++k)
+            click(form, (rightBox(form) + k) % 5);
+        QCOMPARE(form.Remaining, qint16(5));
+        QCOMPARE(form.Gauge1->value(), qint16(5));
+        QCOMPARE(form.MCIWnd1->fileName(), QuizFolder::sign(1));
+        for (ImageBox *box : form.Image1)
+            QVERIFY(box->isVisible());
+        for (int j = 0; j <= 5; ++j)
+            QCOMPARE(form.SlotOf(j), dealt[j]);
+        QVERIFY(folder.reports.isEmpty());
+        QVERIFY(folder.ends.isEmpty());
+    }
+
+    void wholeQuizCountsDownAndEndsAfterClosingVideo()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        const QByteArray before = folder.ini();
+        QList<int> gauge;
+        QStringList played;
+        for (int n = 5; n >= 2; --n) {
+            const int box = rightBox(form);
+            click(form, box);
+            QVERIFY(!form.Image1[std::size_t(box)]->isVisible());
+            gauge << form.Gauge1->value();
+            played << form.MCIWnd1->fileName();
+            QVERIFY(form.MCIWnd1->isPlaying());
+            QVERIFY(folder.ends.isEmpty());
+        }
+        click(form, rightBox(form));
+        gauge << form.Gauge1->value();
+        played << form.MCIWnd1->fileName();
+
+        QCOMPARE(gauge, (QList<int>{4, 3, 2, 1, 0}));
+        QCOMPARE(played, (QStringList{QuizFolder::sign(2), QuizFolder::sign(3), QuizFolder::sign(4),
+                                      QuizFolder::sign(5), "slut.mov"}));
+        // The end came only after the closing video reached its last (blue) frame.
+        QCOMPARE(folder.ends, QList<int>{0});
+        QVERIFY(isBlue(form.MCIWnd1->currentFrame()));
+        QCOMPARE(form.MCIWnd1->Width(), 3600.0f);
+        QCOMPARE(form.MCIWnd1->Left(), 2520.0f);
+        QVERIFY(folder.reports.isEmpty());
+        QCOMPARE(folder.ini(), before);
+    }
+
+    void hideOnlyWhenFlagIsExactlyOne_data()
+    {
+        QTest::addColumn<int>("flag");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("1 hides") << 1 << true;
+        QTest::newRow("0 keeps") << 0 << false;
+        QTest::newRow("2 keeps") << 2 << false;
+        QTest::newRow("-1 keeps") << -1 << false;
+    }
+    void hideOnlyWhenFlagIsExactlyOne()
+    {
+        QFETCH(int, flag);
+        QFETCH(bool, hidden);
+        QuizFolder folder(flag);
+        Form1 form;
+        start(form);
+        const int box = rightBox(form);
+        ImageBox *chosen = form.Image1[std::size_t(box)];
+        const QPoint middle = chosen->geometry().center();
+        click(form, box);
+        QCOMPARE(form.Remaining, qint16(4));
+        QCOMPARE(chosen->isHidden(), hidden);
+        if (hidden) {
+            // Nothing is there to click any more: the window's own background takes it.
+            QCOMPARE(form.childAt(middle), nullptr);
+        } else {
+            // Still there, and now it answers a sign it does not belong to.
+            QCOMPARE(form.childAt(middle), chosen);
+            click(form, box);
+            QCOMPARE(form.Remaining, qint16(4));
+        }
+    }
+
+    void clickWaitingBehindARightAnswerIsJudgedAgainstTheNextSign()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        const int first = rightBox(form);
+        const int second = form.SlotOf(3);
+        postClick(form.Image1[std::size_t(second)]);
+        click(form, first);
+        QCOMPARE(form.Remaining, qint16(3));
+        QCOMPARE(form.MCIWnd1->fileName(), QuizFolder::sign(3));
+    }
+
+    void clickWaitingBehindTheLastAnswerIsIgnored()
+    {
+        QuizFolder folder(0);
+        Form1 form;
+        start(form);
+        while (form.Remaining > 1)
+            click(form, rightBox(form));
+        const int last = rightBox(form);
+        // Counts clicks that reach a box while the closing sequence yields.
+        int delivered = 0;
+        struct Counter : QObject
+        {
+            int *n;
+            bool eventFilter(QObject *, QEvent *e) override
+            {
+                if (e->type() == QEvent::MouseButtonRelease)
+                    ++*n;
+                return false;
+            }
+        } counter;
+        counter.n = &delivered;
+        QWidget *other = form.Image1[std::size_t((last + 2) % 5)];
+        other->installEventFilter(&counter);
+        postClick(other);
+        postClick(form.Image1[std::size_t(last)]);
+        click(form, last);
+        QCOMPARE(delivered, 1);
+        QCOMPARE(form.Remaining, qint16(0));
+        QCOMPARE(form.Gauge1->value(), qint16(0));
+        QCOMPARE(folder.ends, QList<int>{0});
+        QVERIFY(isBlue(form.MCIWnd1->currentFrame()));
+        QVERIFY(folder.reports.isEmpty());
+    }
+
+    void slutaEndsAtOnce()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        click(form, rightBox(form));
+        QTest::mouseClick(form.Command3D2, Qt::LeftButton);
+        QCOMPARE(folder.ends, QList<int>{0});
+        QCOMPARE(form.Remaining, qint16(4));
+        QVERIFY(folder.reports.isEmpty());
+    }
+
+    void slutaWaitingInTheQueueStopsTheNextSign()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        postClick(form.Command3D2);
+        click(form, rightBox(form));
+        QCOMPARE(folder.ends, QList<int>{0});
+        // It ended inside the yield, before "Play" was sent for the next sign.
+        QVERIFY(!form.MCIWnd1->isPlaying());
+    }
+
+    void closingTheWindowUnloadsTheBackdrop()
+    {
+        QuizFolder folder(1);
+        const QByteArray before = folder.ini();
+        Form1 form;
+        start(form);
+        QPointer<Form2> backdrop = form.Backdrop;
+        QVERIFY(backdrop);
+        QVERIFY(form.close());
+        QVERIFY(!backdrop);
+        QVERIFY(folder.ends.isEmpty());
+        QCOMPARE(folder.ini(), before);
+    }
+
+    void missingNextSignReportsAndEnds()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        QVERIFY(QFile::remove(QuizFolder::sign(2)));
+        click(form, rightBox(form));
+        QCOMPARE(folder.reports.size(), 1);
+        QVERIFY2(folder.reports[0].contains(QuizFolder::sign(2)), qPrintable(folder.reports[0]));
+        QCOMPARE(folder.ends, QList<int>{1});
+    }
+};
+
+QTEST_MAIN(TestQuiz)
+#include "tst_quiz.moc"
