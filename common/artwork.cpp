@@ -5,7 +5,9 @@
 #include <QPainter>
 #include <QPointF>
 #include <QPolygonF>
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <map>
 
 // The pictures are small bitmaps meant to be seen pixel by pixel, so they are painted without
