@@ -7,7 +7,6 @@
 Gauge::Gauge(QWidget *parent) : QWidget(parent)
 {
     setFocusPolicy(Qt::NoFocus);
-    setAccessibleName(QStringLiteral("Kvar att svara"));
 }
 
 void Gauge::setValue(qint16 value)
@@ -18,7 +17,8 @@ void Gauge::setValue(qint16 value)
             QStringLiteral("Mätaren kan inte visa värdet %1 (0 till 5).").arg(value));
     }
     m_value = value;
-    setAccessibleDescription(QString::number(value));
+    // A screen reader reads the name, so the count goes into it.
+    setAccessibleName(QStringLiteral("Kvar att svara: %1").arg(value));
     update();
 }
 
