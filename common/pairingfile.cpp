@@ -15,7 +15,25 @@ constexpr const char *Codec = "windows-1252";
 // No name or number in the file comes near this; a longer item means the file is not ours,
 // and reading on would only fill memory.
 constexpr qsizetype MaxItemBytes = 4096;
-constexpr qint64 ChunkBytes = 64 * 1024;
+constexpr qint64 ChunkBytes = 4096;
+
+// Opening a converter costs far more than converting a file name with it, so each thread keeps
+// one of each. Windows-1252 has one byte a character, so they carry no state between calls.
+QString decode(const QByteArray &bytes)
+{
+    thread_local QStringDecoder decoder(Codec, QStringConverter::Flag::Stateless);
+    return decoder.decode(bytes);
+}
+
+QByteArray encode(const QString &text, bool *failed = nullptr)
+{
+    thread_local QStringEncoder encoder(Codec, QStringConverter::Flag::Stateless);
+    encoder.resetState();
+    QByteArray bytes = encoder.encode(text);
+    if (failed)
+        *failed = encoder.hasError();
+    return bytes;
+}
 
 QString quoted(const QString &s)
 {
@@ -24,7 +42,7 @@ QString quoted(const QString &s)
 
 QString shown(const QByteArray &bytes)
 {
-    QString s = QStringDecoder(Codec).decode(bytes);
+    QString s = decode(bytes);
     if (s.size() > 40)
         s = s.left(40) + QStringLiteral("…");
     return quoted(s);
@@ -158,7 +176,7 @@ SequentialInput::Item SequentialInput::readItem()
 
 QString SequentialInput::readString()
 {
-    return QStringDecoder(Codec).decode(readItem().bytes);
+    return decode(readItem().bytes);
 }
 
 qint16 SequentialInput::readInteger()
@@ -195,11 +213,9 @@ bool isStorableName(const QString &name)
     if (name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r')) ||
         name.contains(QLatin1Char('\n')))
         return false;
-    QStringEncoder encode(Codec);
-    const QByteArray bytes = encode.encode(name);
-    if (encode.hasError())
-        return false;
-    return QStringDecoder(Codec).decode(bytes) == name;
+    bool failed = false;
+    const QByteArray bytes = encode(name, &failed);
+    return !failed && decode(bytes) == name;
 }
 
 SequentialOutput::SequentialOutput(const QString &fileName) : m_name(fileName) {}
@@ -213,7 +229,7 @@ void SequentialOutput::writeString(const QString &text)
                                           "inte kan lagra.")
                                .arg(quoted(text), quoted(m_name)));
     }
-    m_content += '"' + QStringEncoder(Codec).encode(text) + "\"\r\n";
+    m_content += '"' + encode(text) + "\"\r\n";
 }
 
 void SequentialOutput::writeInteger(qint16 value)
