@@ -30,8 +30,11 @@ QByteArray encode(const QString &text, bool *failed = nullptr)
     thread_local QStringEncoder encoder(Codec, QStringConverter::Flag::Stateless);
     encoder.resetState();
     QByteArray bytes = encoder.encode(text);
+    // Qt 6.4 keeps an ICU encoder's error flag set through resetState(), so after one refused
+    // name every later one would look refused too. A character the code page lacks comes back
+    // as a substitute, so the round trip tells reliably instead.
     if (failed)
-        *failed = encoder.hasError();
+        *failed = decode(bytes) != text;
     return bytes;
 }
 
