@@ -42,6 +42,8 @@ void CheckBox::setValue(qint16 value)
 
 void CheckBox::nextCheckState()
 {
+    // A greyed box reads as ticked once the tristate flag is off, so decide first.
+    const Qt::CheckState next = checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked;
     setTristate(false);
-    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    setCheckState(next);
 }

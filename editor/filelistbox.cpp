@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 FileListBox::FileListBox(const QString &pattern, QWidget *parent)
     : ListBox(parent), m_pattern(pattern), m_path(QDir::currentPath())
 {
@@ -24,8 +26,14 @@ void FileListBox::Refresh()
     // Without QDir::CaseSensitive the patterns ignore case; without QDir::Hidden and
     // QDir::System hidden files, sockets and devices stay out.
     dir.setFilter(QDir::Files);
-    dir.setSorting(QDir::Name | QDir::IgnoreCase);
-    const QStringList names = dir.entryList();
+    dir.setSorting(QDir::Unsorted);
+    QStringList names = dir.entryList();
+    // Alphabetical without regard to case, and names that differ only in case in a fixed
+    // order (capitals first) rather than in the directory's own order.
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
+    });
     for (const QString &name : names) {
         if (isStorableName(name))
             AddItem(name);

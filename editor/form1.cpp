@@ -237,12 +237,14 @@ void Form1::connectHandlers()
 
 void Form1::showCentred()
 {
+    show();
+    // The frame is known only once the window is shown; centring the frame, not the client
+    // area, puts the window where the eye expects it.
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), size());
+        QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
-    show();
     activateWindow();
     File1->setFocus(Qt::OtherFocusReason);
 }

@@ -16,7 +16,9 @@ QStringList RowLabel::lines() const
     QString line;
     for (const QString &word : text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
-        if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+        // The space after a word counts, as the caption ends every word with one: "1 2 "
+        // does not fit the narrow label even where "1 2" would.
+        if (!line.isEmpty() && metrics.horizontalAdvance(longer + QLatin1Char(' ')) > width) {
             result << line;
             line = word;
         } else {

@@ -1,0 +1,24 @@
+# The editor's tests. The write-fault library makes writes under one folder fail as on a full
+# disk; tst_editorsave and the real-program test load it with LD_PRELOAD.
+if(NOT TARGET kolmirasform)
+  return()
+endif()
+
+add_library(enospc_preload MODULE enospc_preload.cpp)
+target_link_libraries(enospc_preload PRIVATE ${CMAKE_DL_LIBS})
+
+pirvel_add_test(tst_editor SOURCES tst_editor.cpp tst_editorfolder.h LIBS kolmirasform)
+pirvel_add_test(tst_editorlook SOURCES tst_editorlook.cpp tst_editorfolder.h LIBS kolmirasform)
+pirvel_add_test(tst_editorsave SOURCES tst_editorsave.cpp tst_editorfolder.h LIBS kolmirasform)
+add_dependencies(tst_editorsave enospc_preload)
+set_tests_properties(tst_editorsave PROPERTIES ENVIRONMENT
+  "QT_QPA_PLATFORM=offscreen;LD_PRELOAD=$<TARGET_FILE:enospc_preload>")
+if(TARGET pirvelform)
+  pirvel_add_test(tst_editorroundtrip SOURCES tst_editorroundtrip.cpp tst_editorfolder.h
+                  LIBS kolmirasform pirvelform)
+endif()
+
+add_test(NAME editor_xvfb
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/editor_xvfb.sh $<TARGET_FILE:kolmiras>
+                 $<TARGET_FILE:enospc_preload> ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/editor)
+set_tests_properties(editor_xvfb PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb)

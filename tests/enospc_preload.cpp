@@ -1,0 +1,94 @@
+// Loaded with LD_PRELOAD, this makes writes to files under the folder named by ENOSPC_DIR fail
+// as on a full disk, after ENOSPC_AFTER bytes per file (0 when unset): the first write that
+// crosses the limit is cut short, as a real disk fills part-way, and every later one fails
+// with ENOSPC. With ENOSPC_DIR unset every write goes through untouched, so a test can turn
+// the fault on and off by setting the variable in its own environment.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+using WriteFn = ssize_t (*)(int, const void *, size_t);
+using WritevFn = ssize_t (*)(int, const struct iovec *, int);
+
+std::mutex lock;
+std::map<ino_t, long> written; // bytes already let through, by file
+
+// How many of `wanted` bytes may still go to fd; -1 when fd is not under the folder.
+long allowance(int fd, size_t wanted)
+{
+    const char *dir = std::getenv("ENOSPC_DIR");
+    if (!dir || !*dir)
+        return -1;
+    char link[64];
+    char path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path - 1);
+    if (n <= 0)
+        return -1;
+    path[n] = '\0';
+    const std::string prefix = std::string(dir) + "/";
+    if (std::strncmp(path, prefix.c_str(), prefix.size()) != 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    const char *after = std::getenv("ENOSPC_AFTER");
+    const long limit = after ? std::atol(after) : 0;
+    std::lock_guard<std::mutex> guard(lock);
+    long &done = written[st.st_ino];
+    const long left = limit > done ? limit - done : 0;
+    const long granted = long(wanted) < left ? long(wanted) : left;
+    done += granted;
+    return granted;
+}
+
+ssize_t realWrite(int fd, const void *buf, size_t count)
+{
+    static const WriteFn real = reinterpret_cast<WriteFn>(dlsym(RTLD_NEXT, "write"));
+    return real(fd, buf, count);
+}
+
+} // namespace
+
+extern "C" ssize_t write(int fd, const void *buf, size_t count)
+{
+    const long granted = count ? allowance(fd, count) : -1;
+    if (granted < 0)
+        return realWrite(fd, buf, count);
+    if (granted == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return realWrite(fd, buf, size_t(granted));
+}
+
+extern "C" ssize_t writev(int fd, const struct iovec *iov, int iovcnt)
+{
+    static const WritevFn real = reinterpret_cast<WritevFn>(dlsym(RTLD_NEXT, "writev"));
+    size_t total = 0;
+    for (int i = 0; i < iovcnt; ++i)
+        total += iov[i].iov_len;
+    const long granted = total ? allowance(fd, total) : -1;
+    if (granted < 0)
+        return real(fd, iov, iovcnt);
+    if (granted == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    std::string head;
+    for (int i = 0; i < iovcnt && long(head.size()) < granted; ++i)
+        head.append(static_cast<const char *>(iov[i].iov_base), iov[i].iov_len);
+    head.resize(size_t(granted));
+    return realWrite(fd, head.data(), head.size());
+}

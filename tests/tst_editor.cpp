@@ -1,0 +1,585 @@
+// The editor's behaviour in-process: start-up from pirvel.ini, the two sides' add and remove
+// state machines driven by real mouse picks and button presses, the previews, "Spara",
+// "Avbryt" and closing the window.
+
+#include "tst_editorfolder.h"
+
+#include "backdrop.h"
+#include "editor/checkbox.h"
+#include "editor/listbox.h"
+#include "imagebox.h"
+#include "mediawindow.h"
+#include "twips.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <cstring>
+
+using editor::Form1;
+
+namespace {
+
+// Start-up as main() runs it.
+bool load(Form1 &form)
+{
+    guarded([&] { form.Form_Load(); });
+    if (program().ended)
+        return false;
+    form.show();
+    return true;
+}
+
+// Bit-exact, since the precision of the zoom arithmetic is the point.
+bool sameFloat(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+QColor middleColour(const ImageBox *box)
+{
+    const QImage img = box->pixmap().toImage();
+    return img.pixelColor(img.width() / 2, img.height() / 2);
+}
+
+bool nearColour(const QColor &a, const QColor &b)
+{
+    return qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12 &&
+           qAbs(a.blue() - b.blue()) < 12;
+}
+
+struct Side
+{
+    FileListBox *files;
+    ListBox *chosen;
+    QPushButton *button;
+    QLabel *label;
+    const qint16 *mode;
+    const qint16 *count;
+};
+
+Side side(Form1 &form, int which)
+{
+    if (which == 0)
+        return {form.File1,     form.List1,     form.Command3,
+                form.Label3[0], &form.SignMode, &form.SignCount};
+    return {form.File2,     form.List2,        form.Command4,
+            form.Label3[1], &form.PictureMode, &form.PictureCount};
+}
+
+} // namespace
+
+class TestEditor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MediaWindow::setAudioOutput(QStringLiteral("null")); }
+
+    void startUpFillsListsAndBox_data();
+    void startUpFillsListsAndBox();
+    void startUpFailuresReportAndEnd_data();
+    void startUpFailuresReportAndEnd();
+    void saveRightAfterStartUpRewritesTheItems_data();
+    void saveRightAfterStartUpRewritesTheItems();
+    void removalsThenAdditionsBecomePairFive();
+    void addingRefusesPresentNamesAndFullLists_data();
+    void addingRefusesPresentNamesAndFullLists();
+    void secondPressAfterRemovalDoesNothing_data();
+    void secondPressAfterRemovalDoesNothing();
+    void lastClickOnASideDecidesItsMode_data();
+    void lastClickOnASideDecidesItsMode();
+    void buttonsDoNothingRightAfterStartUp();
+    void saveWithFourNamesShowsFel_data();
+    void saveWithFourNamesShowsFel();
+    void leavingWithoutSavingKeepsTheFile_data();
+    void leavingWithoutSavingKeepsTheFile();
+    void fittedZoom_data();
+    void fittedZoom();
+    void previewFitsTheVideoTo2500Twips_data();
+    void previewFitsTheVideoTo2500Twips();
+    void pictureClickShowsItAndLeavesTheVideo();
+    void pictureAddTakesTheFileListSelection();
+    void missingMediaInAChosenListReportsAndEnds_data();
+    void missingMediaInAChosenListReportsAndEnds();
+    void chosenListClickWithoutSelectionDoesNothing();
+};
+
+void TestEditor::startUpFillsListsAndBox_data()
+{
+    QTest::addColumn<QByteArray>("flag");
+    QTest::addColumn<int>("value");
+    QTest::newRow("flag 0 leaves the box clear") << QByteArray("0") << 0;
+    QTest::newRow("flag 1 ticks the box") << QByteArray("1") << 1;
+    QTest::newRow("flag 2 greys the box") << QByteArray("2") << 2;
+}
+
+void TestEditor::startUpFillsListsAndBox()
+{
+    QFETCH(QByteArray, flag);
+    QFETCH(int, value);
+    EditorFolder folder;
+    folder.writeIni(folder.signs(), folder.pictures(), flag);
+    Form1 form;
+    QVERIFY(load(form));
+    QCOMPARE(entries(form.List1), folder.signs());
+    QCOMPARE(entries(form.List2), folder.pictures());
+    QCOMPARE(int(form.Check1->Value()), value);
+    QCOMPARE(form.SignCount, qint16(5));
+    QCOMPARE(form.PictureCount, qint16(5));
+    QCOMPARE(form.SignMode, editor::IdleMode);
+    QCOMPARE(form.PictureMode, editor::IdleMode);
+    QVERIFY(form.backdrop() && form.backdrop()->isVisible());
+    QVERIFY(folder.reports.isEmpty());
+}
+
+void TestEditor::startUpFailuresReportAndEnd_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no pirvel.ini at all
+    QTest::addColumn<int>("number");
+    const QByteArray names =
+        EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "").chopped(2);
+    QTest::newRow("no pairing file") << QByteArray() << int(ErrorNumber::FileNotFound);
+    QTest::newRow("ten lines only") << names << int(ErrorNumber::InputPastEndOfFile);
+    QTest::newRow("flag 3 is refused by the box") << names + "3\r\n"
+                                                  << int(ErrorNumber::InvalidPropertyValue);
+    QTest::newRow("flag -1 is refused by the box") << names + "-1\r\n"
+                                                   << int(ErrorNumber::InvalidPropertyValue);
+    QTest::newRow("flag that is no number") << names + "ja\r\n" << int(ErrorNumber::TypeMismatch);
+    QTest::newRow("flag beyond 16 bits") << names + "40000\r\n" << int(ErrorNumber::Overflow);
+}
+
+void TestEditor::startUpFailuresReportAndEnd()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, number);
+    EditorFolder folder;
+    if (content.isEmpty())
+        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
+    else
+        folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    const QByteArray before = folder.ini();
+    Form1 form;
+    QVERIFY(!load(form));
+    QCOMPARE(folder.reports, QList<int>{number});
+    QCOMPARE(folder.ends, QList<int>{1});
+    // Only the backdrop was shown before the failure.
+    QVERIFY(form.backdrop() && form.backdrop()->isVisible());
+    QVERIFY(!form.isVisible());
+    QCOMPARE(folder.ini(), before);
+}
+
+void TestEditor::saveRightAfterStartUpRewritesTheItems_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QByteArray>("saved");
+    const QByteArray exact =
+        EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "1");
+    QTest::newRow("the editor's own file comes back byte for byte") << exact << exact;
+    QTest::newRow("lines after the eleventh are dropped")
+        << exact + "\"extra.avi\"\r\nmore text\r\n"
+        << exact;
+    QByteArray loose = exact;
+    loose.replace("\r\n", "\n").replace("\"tecken1.avi\"", "  tecken1.avi  ");
+    QTest::newRow("LF lines and an unquoted name come back in the exact format") << loose << exact;
+    const QByteArray greyed =
+        EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "2");
+    QTest::newRow("flag 2 survives") << greyed << greyed;
+    QByteArray comma = exact;
+    comma.replace("tecken3.avi", "a, b.avi");
+    QTest::newRow("a comma inside a name survives") << comma << comma;
+}
+
+void TestEditor::saveRightAfterStartUpRewritesTheItems()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QByteArray, saved);
+    EditorFolder folder;
+    folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    Form1 form;
+    QVERIFY(load(form));
+    press(form.Command1);
+    QCOMPARE(folder.ends, QList<int>{0});
+    QVERIFY(folder.messages.isEmpty());
+    QCOMPARE(folder.ini(), saved);
+}
+
+void TestEditor::removalsThenAdditionsBecomePairFive()
+{
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    pickRow(form.List1, 1);
+    press(form.Command3);
+    pickRow(form.List2, 3);
+    press(form.Command4);
+    pick(form.File1, QStringLiteral("ny.avi"));
+    press(form.Command3);
+    pick(form.File2, QStringLiteral("ny.gif"));
+    press(form.Command4);
+    QCOMPARE(form.SignCount, qint16(5));
+    QCOMPARE(form.PictureCount, qint16(5));
+    press(form.Command1);
+    QCOMPARE(folder.ends, QList<int>{0});
+    QCOMPARE(folder.ini(),
+             EditorFolder::iniBytes(
+                 {"tecken1.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi", "ny.avi"},
+                 {"bild1.bmp", "bild2.jpg", "bild3.bmp", "bild5.bmp", "ny.gif"}, "1"));
+}
+
+void TestEditor::addingRefusesPresentNamesAndFullLists_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<int>("removeRow"); // -1: keep the list full
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("added");
+    for (int which = 0; which < 2; ++which) {
+        const char *s = which == 0 ? "signs: " : "pictures: ";
+        const QString listed = which == 0 ? EditorFolder::sign(1) : EditorFolder::picture(1);
+        const QString otherCase = which == 0 ? "Tecken1.avi" : "Bild1.bmp";
+        const QString fresh = which == 0 ? "ny.avi" : "ny.gif";
+        QTest::addRow("%sa new name joins four", s) << which << 4 << fresh << true;
+        QTest::addRow("%sa name already listed is refused", s) << which << 4 << listed << false;
+        QTest::addRow("%sa name differing only in case is new", s)
+            << which << 4 << otherCase << true;
+        QTest::addRow("%sa full list refuses a new name", s) << which << -1 << fresh << false;
+    }
+}
+
+void TestEditor::addingRefusesPresentNamesAndFullLists()
+{
+    QFETCH(int, which);
+    QFETCH(int, removeRow);
+    QFETCH(QString, file);
+    QFETCH(bool, added);
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    if (removeRow >= 0) {
+        pickRow(s.chosen, removeRow);
+        press(s.button);
+    }
+    const QStringList before = entries(s.chosen);
+    pick(s.files, file);
+    QCOMPARE(*s.mode, editor::AddMode);
+    QCOMPARE(s.label->text(), file);
+    press(s.button);
+    const QStringList expected = added ? before + QStringList{file} : before;
+    QCOMPARE(entries(s.chosen), expected);
+    QCOMPARE(int(*s.count), expected.size());
+    // The mode stays armed, and a second press finds the name present (or the list full).
+    press(s.button);
+    QCOMPARE(entries(s.chosen), expected);
+    QCOMPARE(*s.mode, editor::AddMode);
+    QCOMPARE(s.label->text(), file);
+    QVERIFY(folder.reports.isEmpty());
+    QVERIFY(folder.messages.isEmpty());
+}
+
+void TestEditor::secondPressAfterRemovalDoesNothing_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<int>("row");
+    QTest::newRow("signs: first entry") << 0 << 0;
+    QTest::newRow("signs: last entry") << 0 << 4;
+    QTest::newRow("pictures: middle entry") << 1 << 2;
+}
+
+void TestEditor::secondPressAfterRemovalDoesNothing()
+{
+    QFETCH(int, which);
+    QFETCH(int, row);
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    QStringList expected = entries(s.chosen);
+    const QString removed = expected.takeAt(row);
+    pickRow(s.chosen, row);
+    QCOMPARE(*s.mode, editor::RemoveMode);
+    QCOMPARE(s.label->text(), removed);
+    const QString previewFile = form.MCIWnd1->fileName();
+    press(s.button);
+    QCOMPARE(entries(s.chosen), expected);
+    QCOMPARE(int(*s.count), 4);
+    QCOMPARE(s.label->text(), QString());
+    QCOMPARE(*s.mode, editor::IdleMode);
+    QCOMPARE(s.chosen->ListIndex(), -1);
+    press(s.button);
+    QCOMPARE(entries(s.chosen), expected);
+    QCOMPARE(int(*s.count), 4);
+    // The preview keeps the removed file.
+    QCOMPARE(form.MCIWnd1->fileName(), previewFile);
+    if (which == 0)
+        QCOMPARE(previewFile, removed);
+}
+
+void TestEditor::lastClickOnASideDecidesItsMode_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<bool>("fileLast");
+    QTest::newRow("signs: entry, then file adds") << 0 << true;
+    QTest::newRow("signs: file, then entry removes") << 0 << false;
+    QTest::newRow("pictures: entry, then file adds") << 1 << true;
+    QTest::newRow("pictures: file, then entry removes") << 1 << false;
+}
+
+void TestEditor::lastClickOnASideDecidesItsMode()
+{
+    QFETCH(int, which);
+    QFETCH(bool, fileLast);
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    pickRow(s.chosen, 4);
+    press(s.button);
+    QStringList four = entries(s.chosen);
+    const QString fresh = which == 0 ? "ny.avi" : "ny.gif";
+    if (fileLast) {
+        pickRow(s.chosen, 1);
+        pick(s.files, fresh);
+        press(s.button);
+        QCOMPARE(entries(s.chosen), four + QStringList{fresh});
+    } else {
+        pick(s.files, fresh);
+        pickRow(s.chosen, 1);
+        press(s.button);
+        four.removeAt(1);
+        QCOMPARE(entries(s.chosen), four);
+    }
+    // The other side never moved.
+    const Side other = side(form, 1 - which);
+    QCOMPARE(entries(other.chosen), which == 0 ? folder.pictures() : folder.signs());
+    QCOMPARE(*other.mode, editor::IdleMode);
+}
+
+void TestEditor::buttonsDoNothingRightAfterStartUp()
+{
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    press(form.Command3);
+    press(form.Command4);
+    QCOMPARE(entries(form.List1), folder.signs());
+    QCOMPARE(entries(form.List2), folder.pictures());
+    QCOMPARE(form.SignCount, qint16(5));
+    QCOMPARE(form.PictureCount, qint16(5));
+}
+
+void TestEditor::saveWithFourNamesShowsFel_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("four signs") << 0;
+    QTest::newRow("four pictures") << 1;
+}
+
+void TestEditor::saveWithFourNamesShowsFel()
+{
+    QFETCH(int, which);
+    EditorFolder folder;
+    const QByteArray before = folder.ini();
+    const QStringList filesBefore = folder.files();
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    pickRow(s.chosen, 2);
+    press(s.button);
+    const QStringList four = entries(s.chosen);
+
+    press(form.Command1);
+    QCOMPARE(folder.messages.size(), 1);
+    QCOMPARE(folder.messages.first().first, QStringLiteral("Fel"));
+    QCOMPARE(folder.messages.first().second,
+             QStringLiteral("Du måste välja 5 pirvel och 5 bilder"));
+    QVERIFY(folder.ends.isEmpty());
+    QCOMPARE(folder.ini(), before);
+    QCOMPARE(folder.files(), filesBefore);
+    QCOMPARE(entries(s.chosen), four);
+    QCOMPARE(int(*s.count), 4);
+    QCOMPARE(*s.mode, editor::IdleMode);
+
+    // After OK the editing goes on: fill the list again and save.
+    const QString fresh = which == 0 ? "ny.avi" : "ny.gif";
+    pick(s.files, fresh);
+    press(s.button);
+    press(form.Command1);
+    QCOMPARE(folder.ends, QList<int>{0});
+    QCOMPARE(folder.messages.size(), 1);
+    const QStringList five = four + QStringList{fresh};
+    QCOMPARE(folder.ini(), which == 0 ? EditorFolder::iniBytes(five, folder.pictures(), "1")
+                                      : EditorFolder::iniBytes(folder.signs(), five, "1"));
+}
+
+void TestEditor::leavingWithoutSavingKeepsTheFile_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("Avbryt") << true;
+    QTest::newRow("closing the window") << false;
+}
+
+void TestEditor::leavingWithoutSavingKeepsTheFile()
+{
+    QFETCH(bool, cancel);
+    EditorFolder folder;
+    const QByteArray before = folder.ini();
+    const QStringList filesBefore = folder.files();
+    Form1 form;
+    QVERIFY(load(form));
+    pickRow(form.List1, 0);
+    press(form.Command3);
+    form.Check1->setValue(0);
+    QPointer<Form2> backdrop = form.backdrop();
+    if (cancel) {
+        press(form.Command2);
+        QCOMPARE(folder.ends, QList<int>{0});
+        QVERIFY(backdrop); // ending takes every window at once; no unload handler ran
+    } else {
+        QVERIFY(form.close());
+        QVERIFY(folder.ends.isEmpty());
+        QVERIFY(!backdrop); // Form_Unload unloaded it
+        QVERIFY(!form.isVisible());
+    }
+    QCOMPARE(folder.ini(), before);
+    QCOMPARE(folder.files(), filesBefore);
+}
+
+void TestEditor::fittedZoom_data()
+{
+    QTest::addColumn<float>("width");
+    QTest::addColumn<float>("zoom");
+    QTest::newRow("5000 twips wide") << 5000.0f << 50.0f;
+    QTest::newRow("3000 twips wide") << 3000.0f << 83.333336f;
+    QTest::newRow("2500 twips wide") << 2500.0f << 100.0f;
+    QTest::newRow("1500 twips wide") << 1500.0f << 166.66667f;
+}
+
+void TestEditor::fittedZoom()
+{
+    QFETCH(float, width);
+    QFETCH(float, zoom);
+    QVERIFY2(sameFloat(::fittedZoom(2500, width), zoom),
+             qPrintable(QString::number(double(::fittedZoom(2500, width)), 'g', 10)));
+}
+
+void TestEditor::previewFitsTheVideoTo2500Twips_data()
+{
+    QTest::addColumn<bool>("fromChosenList");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<float>("zoom");
+    QTest::addColumn<int>("pixels");
+    QTest::newRow("file list: 200 px clip") << false << "ny.avi" << 83.333336f << 167;
+    QTest::newRow("file list: 100 px clip") << false << "Tecken1.avi" << 166.66667f << 167;
+    QTest::newRow("chosen list: 200 px clip") << true << "tecken1.avi" << 83.333336f << 167;
+    QTest::newRow("chosen list: 100 px clip") << true << "tecken2.avi" << 166.66667f << 167;
+}
+
+void TestEditor::previewFitsTheVideoTo2500Twips()
+{
+    QFETCH(bool, fromChosenList);
+    QFETCH(QString, file);
+    QFETCH(float, zoom);
+    QFETCH(int, pixels);
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    const QPoint place = form.MCIWnd1->pos();
+    pick(fromChosenList ? form.List1 : form.File1, file);
+    QCOMPARE(form.MCIWnd1->fileName(), file);
+    QVERIFY2(sameFloat(form.MCIWnd1->zoom(), zoom),
+             qPrintable(QString::number(double(form.MCIWnd1->zoom()), 'g', 10)));
+    QCOMPARE(form.MCIWnd1->width(), pixels);
+    QVERIFY(qAbs(form.MCIWnd1->Width() - 2500.0f) <= TwipsPerPixel);
+    QCOMPARE(form.MCIWnd1->pos(), place);
+    QVERIFY(form.MCIWnd1->isPlaying() || form.MCIWnd1->currentFrame().width() > 0);
+    QCOMPARE(form.Label3[0]->text(), file);
+    QVERIFY(folder.reports.isEmpty());
+}
+
+void TestEditor::pictureClickShowsItAndLeavesTheVideo()
+{
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    pick(form.File1, QStringLiteral("ny.avi"));
+    const QImage placeholder = form.Image1->pixmap().toImage();
+    pick(form.File2, EditorFolder::picture(3));
+    QVERIFY(nearColour(middleColour(form.Image1), EditorFolder::colour(3)));
+    QCOMPARE(form.Label3[1]->text(), EditorFolder::picture(3));
+    QCOMPARE(form.PictureMode, editor::AddMode);
+    QCOMPARE(form.MCIWnd1->fileName(), QStringLiteral("ny.avi"));
+    QCOMPARE(form.Label3[0]->text(), QStringLiteral("ny.avi"));
+    QCOMPARE(form.SignMode, editor::AddMode);
+    pickRow(form.List2, 1);
+    QVERIFY(nearColour(middleColour(form.Image1), EditorFolder::colour(2)));
+    QCOMPARE(form.Label3[1]->text(), EditorFolder::picture(2));
+    QCOMPARE(form.PictureMode, editor::RemoveMode);
+    QCOMPARE(form.MCIWnd1->fileName(), QStringLiteral("ny.avi"));
+    // A removal keeps the picture shown.
+    press(form.Command4);
+    QVERIFY(nearColour(middleColour(form.Image1), EditorFolder::colour(2)));
+    QVERIFY(form.Image1->pixmap().toImage() != placeholder);
+}
+
+void TestEditor::pictureAddTakesTheFileListSelection()
+{
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    pickRow(form.List2, 0);
+    press(form.Command4);
+    pick(form.File2, QStringLiteral("ny.gif"));
+    // The selection moves on without a click reaching the handler; the press takes the name
+    // selected now, not the one the label still shows.
+    const QSignalBlocker quiet(form.File2);
+    form.File2->setCurrentRow(entries(form.File2).indexOf(QStringLiteral("Bild1.bmp")));
+    press(form.Command4);
+    QCOMPARE(entries(form.List2).last(), QStringLiteral("Bild1.bmp"));
+    QCOMPARE(form.Label3[1]->text(), QStringLiteral("ny.gif"));
+    QCOMPARE(form.SelectedName, QStringLiteral("ny.gif"));
+}
+
+void TestEditor::missingMediaInAChosenListReportsAndEnds_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("a picture named in the list is missing") << 1;
+    QTest::newRow("a sign named in the list is missing") << 0;
+}
+
+void TestEditor::missingMediaInAChosenListReportsAndEnds()
+{
+    QFETCH(int, which);
+    EditorFolder folder;
+    QVERIFY(QFile::remove(which == 0 ? EditorFolder::sign(3) : EditorFolder::picture(3)));
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    const QImage placeholder = form.Image1->pixmap().toImage();
+    pickRow(s.chosen, 2);
+    QCOMPARE(folder.reports.size(), 1);
+    QVERIFY2(folder.reportTexts.first().contains(which == 0 ? EditorFolder::sign(3)
+                                                            : EditorFolder::picture(3)),
+             qPrintable(folder.reportTexts.first()));
+    QCOMPARE(folder.ends, QList<int>{1});
+    QCOMPARE(s.label->text(), QString());
+    QCOMPARE(form.Image1->pixmap().toImage(), placeholder);
+}
+
+void TestEditor::chosenListClickWithoutSelectionDoesNothing()
+{
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    QCOMPARE(form.List1->ListIndex(), -1);
+    form.List1_Click();
+    form.List2_Click();
+    QCOMPARE(form.SignMode, editor::IdleMode);
+    QCOMPARE(form.PictureMode, editor::IdleMode);
+    QCOMPARE(form.MCIWnd1->fileName(), QString());
+    QVERIFY(folder.reports.isEmpty());
+    press(form.Command3);
+    QCOMPARE(entries(form.List1), folder.signs());
+}
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"

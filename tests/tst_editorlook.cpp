@@ -1,0 +1,404 @@
+// The editor window as the supervisor meets it: frame, places and sizes, fonts and colours,
+// the digits level with the list rows, tab order and focus, the file lists' contents, and
+// which user actions raise a click.
+
+#include "tst_editorfolder.h"
+
+#include "editor/checkbox.h"
+#include "editor/listbox.h"
+#include "editor/rowlabel.h"
+#include "mediawindow.h"
+#include "twips.h"
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+
+using editor::Form1;
+
+class TestEditorLook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MediaWindow::setAudioOutput(QStringLiteral("null")); }
+    void init();
+    void cleanup();
+
+    void windowFrameAndCaption();
+    void controlPlaces_data();
+    void controlPlaces();
+    void fontsAndTexts_data();
+    void fontsAndTexts();
+    void colours();
+    void digitsStandLevelWithRows_data();
+    void digitsStandLevelWithRows();
+    void fileListsShowSeventeenRows();
+    void tabOrderAndStartFocus();
+    void enterAndEscapeClickNoButton_data();
+    void enterAndEscapeClickNoButton();
+    void fileListContents_data();
+    void fileListContents();
+    void emptyFolderOffersNothingToPick();
+    void clicksFromMouseAndArrowKeys();
+    void userTogglesTheBoxBetweenClearAndTicked();
+
+private:
+    EditorFolder *m_folder = nullptr;
+    Form1 *m_form = nullptr;
+};
+
+void TestEditorLook::init()
+{
+    m_folder = new EditorFolder;
+    m_form = new Form1;
+    guarded([this] { m_form->Form_Load(); });
+    QVERIFY(!program().ended);
+    m_form->showCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form));
+}
+
+void TestEditorLook::cleanup()
+{
+    delete m_form;
+    m_form = nullptr;
+    delete m_folder;
+    m_folder = nullptr;
+}
+
+void TestEditorLook::windowFrameAndCaption()
+{
+    QCOMPARE(m_form->windowTitle(),
+             QStringLiteral("Pirvel handledarsektion ( välj 5 pirvel och 5 tillhörande bilder )"));
+    QCOMPARE(m_form->size(), QSize(634, 455));
+    QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
+    const Qt::WindowFlags flags = m_form->windowFlags();
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(m_form->windowIcon().isNull() ||
+            m_form->windowIcon().cacheKey() == QApplication::windowIcon().cacheKey());
+    const QRect screen = m_form->screen()->availableGeometry();
+    const QPoint off = m_form->frameGeometry().center() - screen.center();
+    QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1,
+             qPrintable(QString("%1 %2").arg(off.x()).arg(off.y())));
+}
+
+void TestEditorLook::controlPlaces_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips"); // left, top, width, height
+    const struct
+    {
+        const char *name;
+        int l, t, w, h;
+    } table[] = {
+        {"Label2_0", 1020, 210, 2670, 405},  {"Label2_1", 6405, 225, 1680, 405},
+        {"Command3", 120, 720, 1815, 375},   {"Label3_0", 2280, 720, 1545, 375},
+        {"Command4", 5040, 720, 1890, 375},  {"Label3_1", 7320, 720, 1545, 375},
+        {"File1", 105, 1200, 1830, 4110},    {"Label1_0", 2070, 1215, 270, 1275},
+        {"List1", 2280, 1200, 1575, 1230},   {"File2", 5040, 1185, 1950, 4110},
+        {"Label1_1", 7110, 1215, 270, 1275}, {"List2", 7320, 1200, 1590, 1230},
+        {"MCIWnd1", 2040, 2520, 2055, 1935}, {"Image1", 7080, 2520, 1935, 1935},
+        {"Picture1", 120, 5760, 2865, 615},  {"Command1", 7080, 6120, 1095, 630},
+        {"Command2", 8280, 6120, 1110, 615},
+    };
+    for (const auto &row : table)
+        QTest::newRow(row.name) << row.name << QRect(row.l, row.t, row.w, row.h);
+}
+
+void TestEditorLook::controlPlaces()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    auto *w = m_form->findChild<QWidget *>(name);
+    QVERIFY(w);
+    QCOMPARE(w->parentWidget(), m_form);
+    QCOMPARE(w->geometry(), twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
+    QVERIFY(w->isVisible());
+    QVERIFY(w->isEnabled());
+}
+
+void TestEditorLook::fontsAndTexts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("pixels");
+    QTest::addColumn<bool>("heading");
+    QTest::newRow("sign heading") << "Label2_0"
+                                  << "P I R V E L " << 24 << true;
+    QTest::newRow("picture heading") << "Label2_1"
+                                     << "B I L D " << 24 << true;
+    QTest::newRow("sign button") << "Command3"
+                                 << "Lägg till/Ta bort" << 13 << false;
+    QTest::newRow("picture button") << "Command4"
+                                    << "Lägg till/Ta bort" << 13 << false;
+    QTest::newRow("Spara") << "Command1"
+                           << "Spara" << 13 << false;
+    QTest::newRow("Avbryt") << "Command2"
+                            << "Avbryt" << 13 << false;
+    QTest::newRow("hide box") << "Check1"
+                              << "Göm bild vid rätt svar" << 13 << false;
+    QTest::newRow("sign digits") << "Label1_0"
+                                 << "1 2 3 4 5 " << 13 << false;
+    QTest::newRow("picture digits") << "Label1_1"
+                                    << "1 2 3 4 5 " << 13 << false;
+    QTest::newRow("sign name box") << "Label3_0"
+                                   << "" << 13 << false;
+    QTest::newRow("picture name box") << "Label3_1"
+                                      << "" << 13 << false;
+    QTest::newRow("sign files") << "File1"
+                                << "" << 13 << false;
+    QTest::newRow("chosen pictures") << "List2"
+                                     << "" << 13 << false;
+}
+
+void TestEditorLook::fontsAndTexts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(int, pixels);
+    QFETCH(bool, heading);
+    auto *w = m_form->findChild<QWidget *>(name);
+    QVERIFY(w);
+    if (auto *l = qobject_cast<QLabel *>(w))
+        QCOMPARE(l->text(), text);
+    if (auto *b = qobject_cast<QAbstractButton *>(w)) {
+        QCOMPARE(b->text(), text);
+        // Text that fits: no access key, and the caption inside the control.
+        QVERIFY(!text.contains(QLatin1Char('&')));
+        QVERIFY2(QFontMetrics(b->font()).horizontalAdvance(text) < b->width(), qPrintable(name));
+    }
+    const QFont f = w->font();
+    QCOMPARE(f.pixelSize(), pixels);
+    QVERIFY(f.bold());
+    QCOMPARE(f.italic(), heading);
+    QCOMPARE(f.underline(), heading);
+    const QString family = QFontInfo(f).family();
+    QVERIFY2(family == "Liberation Sans" || family == "DejaVu Sans" || family.contains("Sans"),
+             qPrintable(family));
+}
+
+void TestEditorLook::colours()
+{
+    const QColor yellow(255, 255, 128);
+    QCOMPARE(m_form->palette().color(QPalette::Window), yellow);
+    QVERIFY(m_form->autoFillBackground());
+    for (const char *name : {"Label2_0", "Label2_1", "Label1_0", "Label1_1"})
+        QCOMPARE(m_form->findChild<QWidget *>(name)->palette().color(QPalette::Window), yellow);
+    const QColor interior = m_form->palette().color(QPalette::Base);
+    for (const char *name : {"Label3_0", "Label3_1", "Picture1"}) {
+        auto *w = m_form->findChild<QFrame *>(name);
+        QCOMPARE(w->palette().color(QPalette::Window), interior);
+        QVERIFY(w->autoFillBackground());
+        QCOMPARE(w->frameShape(), QFrame::Box);
+        QCOMPARE(w->frameShadow(), QFrame::Plain);
+        QCOMPARE(w->lineWidth(), 1);
+    }
+    // Sampled from the drawn window: the fill, and the one-pixel dark line round a name box.
+    const QImage shot = m_form->grab().toImage();
+    QCOMPARE(shot.pixelColor(5, 5), yellow);
+    const QRect box = m_form->Label3[0]->geometry();
+    QVERIFY(shot.pixelColor(box.left(), box.center().y()).lightness() < 80);
+    QCOMPARE(shot.pixelColor(box.left() + 1, box.center().y()), interior);
+    QCOMPARE(shot.pixelColor(box.left() - 1, box.center().y()), yellow);
+}
+
+void TestEditorLook::digitsStandLevelWithRows_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("signs") << 0;
+    QTest::newRow("pictures") << 1;
+}
+
+void TestEditorLook::digitsStandLevelWithRows()
+{
+    QFETCH(int, which);
+    ListBox *list = which == 0 ? m_form->List1 : m_form->List2;
+    RowLabel *digits = m_form->Label1[which];
+    QCOMPARE(digits->lines(), (QStringList{"1", "2", "3", "4", "5"}));
+    QCOMPARE(digits->lineHeight(), ListBox::RowHeight);
+    QCOMPARE(list->count(), 5);
+    // Five rows exactly fill the list inside its one-pixel border: no scroll bar.
+    QCOMPARE(list->viewport()->height(), 5 * ListBox::RowHeight);
+    for (int row = 0; row < 5; ++row) {
+        const QRect r = list->visualItemRect(list->item(row));
+        QCOMPARE(r.height(), ListBox::RowHeight);
+        const int rowTop = list->viewport()->mapTo(m_form, r.topLeft()).y();
+        QCOMPARE(rowTop, digits->y() + row * digits->lineHeight());
+    }
+    // And the drawn digit n lies within row n's band.
+    const QImage shot = digits->grab().toImage();
+    for (int row = 0; row < 5; ++row) {
+        int ink = 0;
+        for (int y = row * 16; y < (row + 1) * 16; ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                ink += shot.pixelColor(x, y).lightness() < 100;
+        QVERIFY2(ink > 5, qPrintable(QString::number(row)));
+    }
+}
+
+void TestEditorLook::fileListsShowSeventeenRows()
+{
+    for (FileListBox *list : {m_form->File1, m_form->File2}) {
+        QCOMPARE(list->viewport()->height(), 17 * ListBox::RowHeight);
+        QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    }
+    // Twenty videos scroll.
+    for (int i = 0; i < 20; ++i)
+        EditorFolder::copyClip("red200.avi", QStringLiteral("v%1.avi").arg(i, 2, 10, QChar('0')));
+    m_form->File1->Refresh();
+    QCOMPARE(m_form->File1->count(), 27);
+    QTRY_VERIFY(m_form->File1->verticalScrollBar()->maximum() > 0);
+}
+
+void TestEditorLook::tabOrderAndStartFocus()
+{
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    QCOMPARE(QApplication::focusWidget(), m_form->File1);
+    QStringList walked;
+    QWidget *w = m_form->File1;
+    do {
+        walked << w->objectName();
+        QTest::keyClick(w, Qt::Key_Tab);
+        w = QApplication::focusWidget();
+    } while (w && w != m_form->File1 && walked.size() < 20);
+    walked.removeAll(QStringLiteral("MCIWnd1")); // may or may not take the focus
+    QCOMPARE(walked, (QStringList{"File1", "File2", "List1", "List2", "Command1", "Command2",
+                                  "Picture1", "Check1", "Command3", "Command4"}));
+}
+
+void TestEditorLook::enterAndEscapeClickNoButton_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("file list") << "File1";
+    QTest::newRow("chosen list") << "List1";
+    QTest::newRow("check box") << "Check1";
+}
+
+void TestEditorLook::enterAndEscapeClickNoButton()
+{
+    QFETCH(QString, name);
+    for (QPushButton *b : m_form->findChildren<QPushButton *>()) {
+        QVERIFY(!b->autoDefault());
+        QVERIFY(!b->isDefault());
+    }
+    auto *w = m_form->findChild<QWidget *>(name);
+    w->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(w, key);
+    QVERIFY(m_folder->ends.isEmpty());
+    QVERIFY(m_folder->messages.isEmpty());
+    QVERIFY(m_form->isVisible());
+    QCOMPARE(entries(m_form->List1), EditorFolder::signs());
+}
+
+void TestEditorLook::fileListContents_data()
+{
+    QTest::addColumn<QStringList>("extra"); // names ending in "/" are folders
+    QTest::addColumn<QStringList>("videos");
+    QTest::addColumn<QStringList>("pictures");
+    const QStringList v = {"ny.avi",      "Tecken1.avi", "tecken1.avi", "tecken2.avi",
+                           "tecken3.avi", "tecken4.avi", "tecken5.avi"};
+    const QStringList p = {"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp",
+                           "bild4.jpg", "bild5.bmp", "ny.gif"};
+    QTest::newRow("the folder as made") << QStringList() << v << p;
+    QTest::newRow("every pattern, any letter case, alphabetical")
+        << QStringList{"A.MPG", "b.Mpeg", "c.MOV", "D.JPEG", "e.GIF", "f.Jpg"}
+        << QStringList{"A.MPG",       "b.Mpeg",      "c.MOV",       "ny.avi",      "Tecken1.avi",
+                       "tecken1.avi", "tecken2.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi"}
+        << QStringList{"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp", "bild4.jpg",
+                       "bild5.bmp", "D.JPEG",    "e.GIF",     "f.Jpg",     "ny.gif"};
+    QTest::newRow("other extensions, hidden files and folders stay out")
+        << QStringList{"x.mp4",     "x.avi.bak", "x.png",      ".dold.avi",
+                       ".dold.gif", "mapp.avi/", "bilder.jpg/"}
+        << v << p;
+    QTest::newRow("names the pairing file cannot store stay out")
+        << QStringList{"citat\".avi", "rad\nbrytning.avi", "vagn\rretur.gif", "日本.avi",
+                       "ω.jpg",       "snö på ängen.avi",  "café, nr 2.gif"}
+        << QStringList{"ny.avi",      "snö på ängen.avi", "Tecken1.avi", "tecken1.avi",
+                       "tecken2.avi", "tecken3.avi",      "tecken4.avi", "tecken5.avi"}
+        << QStringList{"Bild1.bmp", "bild1.bmp", "bild2.jpg",      "bild3.bmp",
+                       "bild4.jpg", "bild5.bmp", "café, nr 2.gif", "ny.gif"};
+}
+
+void TestEditorLook::fileListContents()
+{
+    QFETCH(QStringList, extra);
+    QFETCH(QStringList, videos);
+    QFETCH(QStringList, pictures);
+    for (const QString &name : extra) {
+        if (name.endsWith(QLatin1Char('/')))
+            QVERIFY(QDir().mkdir(name.chopped(1)));
+        else
+            EditorFolder::writeFile(name, "x");
+    }
+    // The lists are made with the window, in the folder current at that moment.
+    Form1 form;
+    QCOMPARE(entries(form.File1), videos);
+    QCOMPARE(entries(form.File2), pictures);
+    QCOMPARE(form.File1->Path(), QDir::currentPath());
+    QCOMPARE(form.File1->Pattern(), QStringLiteral("*.avi;*.mov;*.mpg;*.mpeg"));
+    QCOMPARE(form.File2->Pattern(), QStringLiteral("*.bmp;*.gif;*.jpg;*.jpeg"));
+}
+
+void TestEditorLook::emptyFolderOffersNothingToPick()
+{
+    QTemporaryDir empty;
+    QDir::setCurrent(empty.path());
+    Form1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.File1->count(), 0);
+    QCOMPARE(form.File2->count(), 0);
+    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, QPoint(20, 8));
+    QTest::keyClick(form.File2, Qt::Key_Down);
+    QCOMPARE(form.SignMode, qint16(0));
+    QCOMPARE(form.Label3[0]->text(), QString());
+    QCOMPARE(form.Label3[1]->text(), QString());
+    QCOMPARE(form.MCIWnd1->fileName(), QString());
+    QVERIFY(m_folder->reports.isEmpty());
+}
+
+void TestEditorLook::clicksFromMouseAndArrowKeys()
+{
+    FileListBox *files = m_form->File2;
+    pickRow(files, 2);
+    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(2));
+    QTest::keyClick(files, Qt::Key_Down);
+    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(3));
+    QTest::keyClick(files, Qt::Key_Up);
+    QTest::keyClick(files, Qt::Key_Up);
+    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(1));
+    // A pick of the entry already selected previews it again.
+    m_form->Label3[1]->clear();
+    pickRow(files, 1);
+    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(1));
+    // The chosen lists raise it as well, for keys too.
+    pickRow(m_form->List2, 0);
+    QTest::keyClick(m_form->List2, Qt::Key_Down);
+    QCOMPARE(m_form->PictureRemoveIndex, qint16(1));
+    QCOMPARE(m_form->Label3[1]->text(), EditorFolder::picture(2));
+    // A key that moves nothing raises nothing.
+    m_form->Label3[1]->clear();
+    QTest::keyClick(m_form->List2, Qt::Key_Right);
+    QCOMPARE(m_form->Label3[1]->text(), QString());
+    QVERIFY(m_folder->reports.isEmpty());
+}
+
+void TestEditorLook::userTogglesTheBoxBetweenClearAndTicked()
+{
+    m_form->Check1->setValue(2);
+    QList<int> seen;
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(m_form->Check1, Qt::LeftButton, {},
+                          QPoint(8, m_form->Check1->height() / 2));
+        seen << m_form->Check1->Value();
+    }
+    QCOMPARE(seen, (QList<int>{1, 0, 1}));
+}
+
+QTEST_MAIN(TestEditorLook)
+#include "tst_editorlook.moc"

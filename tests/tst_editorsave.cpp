@@ -1,0 +1,184 @@
+// "Spara" must never destroy the exercise: whatever stops the new pirvel.ini from being
+// written whole (a read-only folder or file, a disk that fills part-way), the supervisor gets
+// the run-time error report and the old file stays byte for byte as it was, with no stray
+// temporary file beside it.
+//
+// The disk-full cases need enospc_preload in LD_PRELOAD (ctest sets it); the test checks that
+// the fault really is injected, so it cannot pass by writing to a healthy disk. Permissions do
+// not bind root, so as root the read-only cases press "Spara" as the user nobody.
+
+#include "tst_editorfolder.h"
+
+#include "editor/listbox.h"
+#include "mediawindow.h"
+
+#include <QPushButton>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using editor::Form1;
+
+namespace {
+
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+
+// Runs as nobody while alive when started as root. The saved user stays root, so the test
+// can become root again for its clean-up.
+class AsNobody
+{
+public:
+    AsNobody()
+    {
+        if (::geteuid() != 0)
+            return;
+        m_active = ::setresgid(NoGroup, NoGroup, 0) == 0 && ::setresuid(Nobody, Nobody, 0) == 0;
+    }
+    ~AsNobody()
+    {
+        if (m_active) {
+            [[maybe_unused]] const int u = ::setresuid(0, 0, 0);
+            [[maybe_unused]] const int g = ::setresgid(0, 0, 0);
+        }
+    }
+    AsNobody(const AsNobody &) = delete;
+    AsNobody &operator=(const AsNobody &) = delete;
+
+private:
+    bool m_active = false;
+};
+
+// Hands the folder and its files to nobody, so that only the modes decide what is writable.
+void giveToNobody(const QString &dir)
+{
+    if (::geteuid() != 0)
+        return;
+    QVERIFY(::chown(QFile::encodeName(dir).constData(), Nobody, NoGroup) == 0);
+    for (const QString &name : QDir(dir).entryList(QDir::Files))
+        QVERIFY(::chown(QFile::encodeName(dir + "/" + name).constData(), Nobody, NoGroup) == 0);
+}
+
+bool writeFaultInjected(const QString &dir)
+{
+    QFile probe(dir + QStringLiteral("/probe"));
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return false;
+    const bool failed = probe.write(QByteArray(100, 'x')) != 100;
+    probe.close();
+    probe.remove();
+    return failed;
+}
+
+} // namespace
+
+class TestEditorSave : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { MediaWindow::setAudioOutput(QStringLiteral("null")); }
+    void cleanup()
+    {
+        qunsetenv("ENOSPC_DIR");
+        qunsetenv("ENOSPC_AFTER");
+    }
+    void failedSaveKeepsTheOldFile_data();
+    void failedSaveKeepsTheOldFile();
+    void successfulSaveReplacesTheFileWhole();
+};
+
+void TestEditorSave::failedSaveKeepsTheOldFile_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QByteArray>("after"); // bytes the disk takes before it is full
+    QTest::newRow("read-only folder") << "folder" << QByteArray();
+    QTest::newRow("read-only pirvel.ini") << "file" << QByteArray();
+    QTest::newRow("disk full at the first byte") << "disk" << QByteArray("0");
+    QTest::newRow("disk full part-way") << "disk" << QByteArray("40");
+    QTest::newRow("disk full one byte short") << "disk" << QByteArray("139");
+}
+
+void TestEditorSave::failedSaveKeepsTheOldFile()
+{
+    QFETCH(QString, fault);
+    QFETCH(QByteArray, after);
+    EditorFolder folder;
+    const QByteArray before = folder.ini();
+    Form1 form;
+    guarded([&] { form.Form_Load(); });
+    QVERIFY(!program().ended);
+    form.show();
+    // An edit, so that the new content differs from the old.
+    pickRow(form.List1, 1);
+    press(form.Command3);
+    pick(form.File1, QStringLiteral("ny.avi"));
+    press(form.Command3);
+    QCOMPARE(form.SignCount, qint16(5));
+    const QStringList filesBefore = folder.files();
+
+    const QString dir = folder.dir.path();
+    giveToNobody(dir);
+    const QByteArray path = QFile::encodeName(dir);
+    const QByteArray ini = QFile::encodeName(dir + "/pirvel.ini");
+    if (fault == "folder")
+        QVERIFY(::chmod(path.constData(), 0555) == 0);
+    if (fault == "file")
+        QVERIFY(::chmod(ini.constData(), 0444) == 0);
+    if (fault == "disk") {
+        qputenv("ENOSPC_DIR", path);
+        qputenv("ENOSPC_AFTER", after);
+        // 139 bytes is the new file's size less one: everything but the last byte fits.
+        QCOMPARE(EditorFolder::iniBytes(
+                     {"tecken1.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi", "ny.avi"},
+                     EditorFolder::pictures(), "1")
+                     .size(),
+                 140);
+        QVERIFY2(writeFaultInjected(dir), "enospc_preload is not in LD_PRELOAD");
+        qputenv("ENOSPC_AFTER", after); // the probe used its own file's allowance
+    }
+    {
+        AsNobody nobody;
+        press(form.Command1);
+    }
+    qunsetenv("ENOSPC_DIR");
+    ::chmod(path.constData(), 0700);
+    ::chmod(ini.constData(), 0644);
+
+    QCOMPARE(folder.reports, QList<int>{ErrorNumber::PathFileAccessError});
+    QVERIFY2(folder.reportTexts.first().contains(QStringLiteral("pirvel.ini")),
+             qPrintable(folder.reportTexts.first()));
+    QCOMPARE(folder.ends, QList<int>{1});
+    QCOMPARE(folder.ini(), before);
+    QCOMPARE(folder.files(), filesBefore);
+}
+
+void TestEditorSave::successfulSaveReplacesTheFileWhole()
+{
+    EditorFolder folder;
+    Form1 form;
+    guarded([&] { form.Form_Load(); });
+    form.show();
+    pickRow(form.List2, 0);
+    press(form.Command4);
+    pick(form.File2, QStringLiteral("ny.gif"));
+    press(form.Command4);
+    const QStringList filesBefore = folder.files();
+    const QString dir = folder.dir.path();
+    giveToNobody(dir);
+    {
+        // The same conditions as the failures above, only with room to write.
+        AsNobody nobody;
+        press(form.Command1);
+    }
+    QVERIFY(folder.reports.isEmpty());
+    QCOMPARE(folder.ends, QList<int>{0});
+    QCOMPARE(folder.ini(),
+             EditorFolder::iniBytes(folder.signs(),
+                                    {"bild2.jpg", "bild3.bmp", "bild4.jpg", "bild5.bmp", "ny.gif"},
+                                    "1"));
+    QCOMPARE(folder.files(), filesBefore);
+}
+
+QTEST_MAIN(TestEditorSave)
+#include "tst_editorsave.moc"
