@@ -10,10 +10,13 @@
 // Only local files are ever opened: a name is resolved against the working directory and
 // handed to mpv as an absolute path, never as a URL or protocol.
 
+#include <QAtomicInt>
 #include <QImage>
 #include <QString>
 #include <QWidget>
 
+class QEventLoop;
+struct mpv_event;
 struct mpv_handle;
 struct mpv_render_context;
 
@@ -67,16 +70,46 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    // Implementation details (event pump, render context, waits) live in the .cpp.
+    // The mpv side is pumped on the GUI thread: mpv's callbacks only post a queued call here.
     void handleMpvEvents();
+    void handleReply(const mpv_event &event);
+    void queryVideoTrack();
+    void queryVideoParams();
     void renderFrame();
+    void scheduleEvents();
+    void scheduleRender();
+    void applySize();
+    void waitUntilOpened(const QString &name);
+    void rewindToStart(bool play);
+    void playToEnd();
+    void finishPlayback();
+    [[noreturn]] void failOpen(const QString &name, const QString &why);
+    QString endFileReason(int reason, int error) const;
 
     mpv_handle *m_mpv = nullptr;
     mpv_render_context *m_render = nullptr;
     QString m_fileName;
-    QSize m_natural;
+    QSize m_natural{0, 0};
     float m_zoom = 100.0f;
     QImage m_frame;
     bool m_eof = false;
     bool m_playing = false;
+
+    // Playlist entry ids tell the events of the file being opened from those of the one it
+    // replaces: libmpv still delivers the old file's end and reconfigure events afterwards.
+    qint64 m_wantedEntry = -1;
+    qint64 m_startedEntry = -1;
+    qint64 m_loadedEntry = -1;
+    quint64 m_request = 0;
+    double m_duration = 0;
+    double m_timePos = -1;
+    bool m_loaded = false;
+    bool m_sizeFromDecoder = false;
+    QString m_openError;
+    // An eof-reached change queued before a rewind must not end the playback that follows.
+    bool m_seekPending = false;
+    bool m_resized = false;
+    QEventLoop *m_wait = nullptr;
+    QAtomicInt m_eventsPosted;
+    QAtomicInt m_renderPosted;
 };

@@ -1,0 +1,552 @@
+// The media window against real clips: each fixture is one second, red for its first twelve
+// frames and blue for the rest, so the colour of one pixel says which end of the clip is shown.
+
+#include "mediawindow.h"
+#include "runtimeerror.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+enum class Colour { Red, Blue, Other };
+
+Colour colourAt(const QImage &frame)
+{
+    if (frame.isNull())
+        return Colour::Other;
+    const QRgb p = frame.pixel(frame.width() / 2, frame.height() / 2);
+    if (qRed(p) > 200 && qGreen(p) < 60 && qBlue(p) < 60)
+        return Colour::Red;
+    if (qBlue(p) > 200 && qGreen(p) < 60 && qRed(p) < 60)
+        return Colour::Blue;
+    return Colour::Other;
+}
+
+// Records the colour of every frame painted from now on.
+struct FrameLog
+{
+    explicit FrameLog(MediaWindow &w)
+    {
+        connection = QObject::connect(&w, &MediaWindow::framePainted, &w,
+                                      [this, &w] { colours.append(colourAt(w.currentFrame())); });
+    }
+    ~FrameLog() { QObject::disconnect(connection); }
+    QList<Colour> colours;
+    QMetaObject::Connection connection;
+};
+
+// A little WAV file: a real, playable medium with sound only.
+QByteArray silentWav()
+{
+    QByteArray samples(8000, '\0');
+    QByteArray wav;
+    auto u32 = [&](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            wav.append(char((v >> (8 * i)) & 0xff));
+    };
+    auto u16 = [&](quint16 v) {
+        wav.append(char(v & 0xff));
+        wav.append(char(v >> 8));
+    };
+    wav.append("RIFF");
+    u32(36 + samples.size());
+    wav.append("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(8000);
+    u32(8000);
+    u16(1);
+    u16(8);
+    wav.append("data");
+    u32(samples.size());
+    wav.append(samples);
+    return wav;
+}
+
+} // namespace
+
+class TestMediaWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void sizeAfterOpen_data();
+    void sizeAfterOpen();
+    void zoom_data();
+    void zoom();
+    void refusedZoom_data();
+    void refusedZoom();
+    void position();
+
+    void playRunsToEndAndReplays_data();
+    void playRunsToEndAndReplays();
+    void rewindThenPlayWait_data();
+    void rewindThenPlayWait();
+    void replaceWhilePlaying();
+    void replaceDuringPlayWait();
+    void staleEventsOfReplacedFile_data();
+    void staleEventsOfReplacedFile();
+    void commands_data();
+    void commands();
+
+    void refusedFiles_data();
+    void refusedFiles();
+
+private:
+    void copyFixture(const QString &name);
+    void waitForColour(MediaWindow &w, Colour colour);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_oldDir;
+    QTcpServer m_listener;
+    int m_connections = 0;
+};
+
+void TestMediaWindow::initTestCase()
+{
+    MediaWindow::setAudioOutput(QStringLiteral("null"));
+    QVERIFY(m_listener.listen(QHostAddress::LocalHost));
+    connect(&m_listener, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *s = m_listener.nextPendingConnection()) {
+            ++m_connections;
+            s->close();
+            s->deleteLater();
+        }
+    });
+}
+
+void TestMediaWindow::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_oldDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    for (const char *name : {"twocolour.avi", "twocolour.mov", "twocolour.mpg", "twocolour.mpeg",
+                             "twocolour.mp4", "wide.avi"})
+        copyFixture(QString::fromLatin1(name));
+    m_connections = 0;
+}
+
+void TestMediaWindow::cleanup()
+{
+    QDir::setCurrent(m_oldDir);
+    m_dir.reset();
+}
+
+void TestMediaWindow::copyFixture(const QString &name)
+{
+    QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/") + name, name));
+}
+
+void TestMediaWindow::waitForColour(MediaWindow &w, Colour colour)
+{
+    QVERIFY2(QTest::qWaitFor([&] { return colourAt(w.currentFrame()) == colour; }, 3000),
+             colour == Colour::Red ? "no red frame" : "no blue frame");
+}
+
+static void addFormatRows()
+{
+    QTest::addColumn<QString>("file");
+    for (const char *name :
+         {"twocolour.avi", "twocolour.mov", "twocolour.mpg", "twocolour.mpeg", "twocolour.mp4"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestMediaWindow::sizeAfterOpen_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("natural");
+    for (const char *name :
+         {"twocolour.avi", "twocolour.mov", "twocolour.mpg", "twocolour.mpeg", "twocolour.mp4"})
+        QTest::newRow(name) << QString::fromLatin1(name) << QSize(160, 120);
+    QTest::newRow("wide.avi") << QStringLiteral("wide.avi") << QSize(240, 180);
+}
+
+void TestMediaWindow::sizeAfterOpen()
+{
+    QFETCH(QString, file);
+    QFETCH(QSize, natural);
+    MediaWindow w;
+    QCOMPARE(w.naturalSize(), QSize(0, 0));
+    w.setFileName(file);
+    QCOMPARE(w.naturalSize(), natural);
+    QCOMPARE(w.Width(), float(natural.width() * 15));
+    QCOMPARE(w.Height(), float(natural.height() * 15));
+    QCOMPARE(w.fileName(), file);
+    QVERIFY(!w.isPlaying());
+    // Paused on its first frame: the red stays, nothing moves on to blue.
+    waitForColour(w, Colour::Red);
+    QTest::qWait(1200);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
+    QCOMPARE(w.currentFrame().size(), natural);
+}
+
+void TestMediaWindow::zoom_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<float>("percent");
+    QTest::addColumn<float>("width");
+    QTest::addColumn<float>("height");
+    QTest::newRow("160 px at 100") << "twocolour.avi" << 100.0f << 2400.0f << 1800.0f;
+    QTest::newRow("160 px fitted to 3600 twips") << "twocolour.avi" << 150.0f << 3600.0f << 2700.0f;
+    QTest::newRow("160 px fitted to 2500 twips")
+        << "twocolour.mov" << float(2500.0 / 2400.0 * 100.0) << 2505.0f << 1875.0f;
+    QTest::newRow("160 px at 50") << "twocolour.mpg" << 50.0f << 1200.0f << 900.0f;
+    QTest::newRow("240 px at 100 is already 3600 twips")
+        << "wide.avi" << 100.0f << 3600.0f << 2700.0f;
+    QTest::newRow("240 px halves rounded") << "wide.avi" << 33.3f << 1200.0f << 900.0f;
+    QTest::newRow("zoom 0 collapses the window") << "twocolour.mp4" << 0.0f << 0.0f << 0.0f;
+}
+
+void TestMediaWindow::zoom()
+{
+    QFETCH(QString, file);
+    QFETCH(float, percent);
+    QFETCH(float, width);
+    QFETCH(float, height);
+    MediaWindow w;
+    w.setFileName(file);
+    w.setZoom(percent);
+    QCOMPARE(w.zoom(), percent);
+    QCOMPARE(w.Width(), width);
+    QCOMPARE(w.Height(), height);
+    // The next file opens at the zoom in force, and zoom 100 returns to the natural size.
+    w.setFileName(QStringLiteral("wide.avi"));
+    QCOMPARE(w.Width(), float(std::round(240.0 * percent / 100.0) * 15));
+    w.setZoom(100);
+    QCOMPARE(w.Width(), 3600.0f);
+    if (percent > 0) {
+        // A frame rendered at the zoomed size arrives without another command.
+        w.setFileName(file);
+        w.setZoom(percent);
+        QVERIFY(QTest::qWaitFor([&] { return w.currentFrame().size() == w.size(); }, 3000));
+    }
+}
+
+void TestMediaWindow::refusedZoom_data()
+{
+    QTest::addColumn<float>("percent");
+    QTest::newRow("negative") << -50.0f;
+    QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN();
+    QTest::newRow("infinite") << std::numeric_limits<float>::infinity();
+    QTest::newRow("beyond any screen") << 1.0e7f;
+}
+
+void TestMediaWindow::refusedZoom()
+{
+    QFETCH(float, percent);
+    MediaWindow w;
+    w.setFileName(QStringLiteral("twocolour.avi"));
+    w.setZoom(150);
+    try {
+        w.setZoom(percent);
+        QFAIL("the zoom was taken");
+    } catch (const RuntimeError &e) {
+        QCOMPARE(e.number(), int(ErrorNumber::InvalidPropertyValue));
+        QVERIFY2(e.text().contains(QStringLiteral("twocolour.avi")), qPrintable(e.text()));
+    }
+    QCOMPARE(w.Width(), 3600.0f);
+}
+
+void TestMediaWindow::position()
+{
+    QWidget parent;
+    parent.resize(640, 480);
+    auto *w = new MediaWindow(&parent);
+    w->setFileName(QStringLiteral("twocolour.avi"));
+    w->setTop(3000.0f);
+    w->setLeft(4320.0f - 3600.0f / 2);
+    QCOMPARE(w->Top(), 3000.0f);
+    QCOMPARE(w->Left(), 2520.0f);
+    QCOMPARE(w->pos(), QPoint(168, 200));
+    // Positions between pixels land on the nearest one.
+    w->setTop(1237.0f);
+    w->setLeft(22.4f);
+    QCOMPARE(w->pos(), QPoint(1, 82));
+    QCOMPARE(w->Top(), 1230.0f);
+    QCOMPARE(w->Left(), 15.0f);
+    // Setting one coordinate keeps the other.
+    w->setTop(0);
+    QCOMPARE(w->Left(), 15.0f);
+}
+
+void TestMediaWindow::playRunsToEndAndReplays_data()
+{
+    addFormatRows();
+}
+
+void TestMediaWindow::playRunsToEndAndReplays()
+{
+    QFETCH(QString, file);
+    MediaWindow w;
+    w.setFileName(file);
+    QSignalSpy ended(&w, &MediaWindow::playbackEnded);
+    {
+        FrameLog log(w);
+        QElapsedTimer t;
+        t.start();
+        w.setCommand(QStringLiteral("Play"));
+        QVERIFY2(t.elapsed() < 300, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(w.isPlaying());
+        QVERIFY(ended.wait(5000));
+        QVERIFY(!w.isPlaying());
+        QVERIFY2(log.colours.size() >= 10, qPrintable(QString::number(log.colours.size())));
+        QVERIFY(log.colours.contains(Colour::Red));
+        QCOMPARE(log.colours.last(), Colour::Blue);
+    }
+    // The last frame stays.
+    QTest::qWait(300);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
+    QCOMPARE(ended.size(), 1);
+
+    // Played to its end, the clip replays from its first frame without a rewind.
+    FrameLog replay(w);
+    w.setCommand(QStringLiteral("Play"));
+    QVERIFY(ended.wait(5000));
+    QVERIFY(!replay.colours.isEmpty());
+    QCOMPARE(replay.colours.first(), Colour::Red);
+    QVERIFY2(replay.colours.count(Colour::Red) >= 5,
+             qPrintable(QString::number(replay.colours.count(Colour::Red))));
+    QCOMPARE(replay.colours.last(), Colour::Blue);
+    QCOMPARE(ended.size(), 2);
+}
+
+void TestMediaWindow::rewindThenPlayWait_data()
+{
+    addFormatRows();
+}
+
+void TestMediaWindow::rewindThenPlayWait()
+{
+    QFETCH(QString, file);
+    MediaWindow w;
+    w.setFileName(file);
+    w.setCommand(QStringLiteral("Play"));
+    QTest::qWait(700);
+    w.setRewindSetting(1);
+    QVERIFY(w.isPlaying());
+    waitForColour(w, Colour::Blue);
+
+    // Rewinding stops the playback on the first frame.
+    QSignalSpy ended(&w, &MediaWindow::playbackEnded);
+    w.setRewindSetting(0);
+    QVERIFY(!w.isPlaying());
+    waitForColour(w, Colour::Red);
+    QTest::qWait(300);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
+    QCOMPARE(ended.size(), 0);
+
+    FrameLog log(w);
+    QElapsedTimer t;
+    t.start();
+    w.setCommand(QStringLiteral("Play wait"));
+    const qint64 elapsed = t.elapsed();
+    QVERIFY2(elapsed >= 800 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+    QVERIFY(!w.isPlaying());
+    QCOMPARE(ended.size(), 1);
+    QVERIFY2(log.colours.size() >= 10, qPrintable(QString::number(log.colours.size())));
+    QCOMPARE(log.colours.first(), Colour::Red);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
+    QTest::qWait(200);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
+}
+
+void TestMediaWindow::replaceWhilePlaying()
+{
+    MediaWindow w;
+    QSignalSpy ended(&w, &MediaWindow::playbackEnded);
+    w.setFileName(QStringLiteral("twocolour.avi"));
+    w.setCommand(QStringLiteral("Play"));
+    QTest::qWait(300);
+    w.setFileName(QStringLiteral("wide.avi"));
+    QVERIFY(!w.isPlaying());
+    QCOMPARE(w.naturalSize(), QSize(240, 180));
+    QCOMPARE(w.Width(), 3600.0f);
+    // The replaced clip's end is not reported, and the new one waits on its first frame.
+    QTest::qWait(1200);
+    QCOMPARE(ended.size(), 0);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
+    QCOMPARE(w.currentFrame().size(), QSize(240, 180));
+
+    // A new command replaces the playback in progress, from the start again.
+    w.setCommand(QStringLiteral("Play"));
+    QTest::qWait(300);
+    FrameLog log(w);
+    w.setCommand(QStringLiteral("Play"));
+    QVERIFY(ended.wait(5000));
+    QCOMPARE(ended.size(), 1);
+    QCOMPARE(log.colours.first(), Colour::Red);
+}
+
+void TestMediaWindow::replaceDuringPlayWait()
+{
+    MediaWindow w;
+    w.setFileName(QStringLiteral("twocolour.mov"));
+    QTimer::singleShot(250, &w, [&w] { w.setFileName(QStringLiteral("wide.avi")); });
+    QElapsedTimer t;
+    t.start();
+    w.setCommand(QStringLiteral("Play wait"));
+    QVERIFY2(t.elapsed() < 800, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(w.fileName(), QStringLiteral("wide.avi"));
+    QCOMPARE(w.naturalSize(), QSize(240, 180));
+    QVERIFY(!w.isPlaying());
+}
+
+void TestMediaWindow::staleEventsOfReplacedFile_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("small then wide") << QStringList{"twocolour.avi", "wide.avi"};
+    QTest::newRow("wide then small") << QStringList{"wide.avi", "twocolour.mpg"};
+    QTest::newRow("same file twice") << QStringList{"wide.avi", "wide.avi"};
+    QTest::newRow("alternating quickly")
+        << QStringList{"twocolour.mov", "wide.avi", "twocolour.mpeg", "wide.avi", "twocolour.mp4"};
+}
+
+void TestMediaWindow::staleEventsOfReplacedFile()
+{
+    QFETCH(QStringList, files);
+    MediaWindow w;
+    for (const QString &file : files) {
+        w.setFileName(file);
+        const QSize natural =
+            file.startsWith(QLatin1String("wide")) ? QSize(240, 180) : QSize(160, 120);
+        QCOMPARE(w.naturalSize(), natural);
+        QCOMPARE(w.Width(), float(natural.width() * 15));
+    }
+    // Nothing left in the queue from the earlier files changes the size afterwards.
+    QTest::qWait(300);
+    const QSize last = w.naturalSize();
+    QCOMPARE(w.size(), last);
+    QVERIFY(QTest::qWaitFor([&] { return w.currentFrame().size() == last; }, 3000));
+}
+
+void TestMediaWindow::commands_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("Play") << "Play" << true;
+    QTest::newRow("upper case, as the media control interface allows") << "PLAY" << true;
+    QTest::newRow("Play wait") << "Play wait" << true;
+    QTest::newRow("Stop") << "Stop" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("words run together") << "Playwait" << false;
+    QTest::newRow("trailing word") << "Play from 0" << false;
+}
+
+void TestMediaWindow::commands()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, valid);
+    MediaWindow w;
+    try {
+        w.setCommand(command);
+        QFAIL("a command was taken with no file open");
+    } catch (const RuntimeError &e) {
+        QCOMPARE(e.number(),
+                 int(valid ? ErrorNumber::MediaError : ErrorNumber::InvalidPropertyValue));
+    }
+    w.setFileName(QStringLiteral("twocolour.mp4"));
+    if (valid) {
+        w.setCommand(command);
+        QVERIFY(w.isPlaying() != command.contains(QLatin1String("wait"), Qt::CaseInsensitive));
+        return;
+    }
+    try {
+        w.setCommand(command);
+        QFAIL("the command was taken");
+    } catch (const RuntimeError &e) {
+        QCOMPARE(e.number(), int(ErrorNumber::InvalidPropertyValue));
+        QVERIFY2(e.text().contains(QLatin1Char('"') + command + QLatin1Char('"')),
+                 qPrintable(e.text()));
+    }
+    QVERIFY(!w.isPlaying());
+}
+
+void TestMediaWindow::refusedFiles_data()
+{
+    const QString port = QString::number(m_listener.serverPort());
+    const QString url = QStringLiteral("http://127.0.0.1:%1/x.mov").arg(port);
+    const QString absolute = QDir(QStringLiteral(FIXTURES_DIR)).absoluteFilePath("twocolour.avi");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content"); // empty: no file is made
+    QTest::addColumn<int>("number");
+
+    const QByteArray none;
+    QTest::newRow("missing") << "gone.avi" << none << int(ErrorNumber::FileNotFound);
+    QTest::newRow("empty name") << "" << none << int(ErrorNumber::FileNotFound);
+    QTest::newRow("http URL") << url << none << int(ErrorNumber::FileNotFound);
+    QTest::newRow("lavfi device") << "av://lavfi:testsrc" << none << int(ErrorNumber::FileNotFound);
+    QTest::newRow("edl URL") << QStringLiteral("edl://%1,0,1").arg(absolute) << none
+                             << int(ErrorNumber::FileNotFound);
+    QTest::newRow("a directory") << "." << none << int(ErrorNumber::PathFileAccessError);
+    QTest::newRow("m3u playlist named .avi")
+        << "list.avi" << (url + "\n").toUtf8() << int(ErrorNumber::MediaError);
+    QTest::newRow("extended m3u naming a local clip, named .avi")
+        << "local.avi" << QStringLiteral("#EXTM3U\n#EXTINF:1,x\n%1\n").arg(absolute).toUtf8()
+        << int(ErrorNumber::MediaError);
+    QTest::newRow("HLS playlist named .mpg")
+        << "live.mpg"
+        << QStringLiteral("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n"
+                          "#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:1.0,\n%1\n#EXT-X-ENDLIST\n")
+               .arg(QStringLiteral("http://127.0.0.1:%1/seg.ts").arg(port))
+               .toUtf8()
+        << int(ErrorNumber::MediaError);
+    QTest::newRow("mpv EDL named .mov")
+        << "cut.mov"
+        << QStringLiteral("# mpv EDL v0\n%1,0,0.5\n%2,0,0.5\n").arg(absolute, url).toUtf8()
+        << int(ErrorNumber::MediaError);
+    QTest::newRow("zero bytes") << "empty.avi" << QByteArray("") << int(ErrorNumber::MediaError);
+    QByteArray noise(20000, '\0');
+    QRandomGenerator rng(4711);
+    for (char &c : noise)
+        c = char(rng.bounded(256));
+    QTest::newRow("random bytes") << "noise.avi" << noise << int(ErrorNumber::MediaError);
+    QTest::newRow("sound only") << "sound.avi" << silentWav() << int(ErrorNumber::MediaError);
+}
+
+void TestMediaWindow::refusedFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(int, number);
+    if (!content.isNull()) {
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+    }
+    MediaWindow w;
+    w.setFileName(QStringLiteral("wide.avi"));
+    try {
+        w.setFileName(name);
+        QFAIL("the file was taken");
+    } catch (const RuntimeError &e) {
+        QCOMPARE(e.number(), number);
+        QVERIFY2(e.text().contains(QLatin1Char('"') + name + QLatin1Char('"')),
+                 qPrintable(e.text()));
+    }
+    QTest::qWait(200);
+    QCOMPARE(m_connections, 0);
+    // The window is still usable afterwards.
+    w.setFileName(QStringLiteral("twocolour.avi"));
+    QCOMPARE(w.Width(), 2400.0f);
+    waitForColour(w, Colour::Red);
+}
+
+QTEST_MAIN(TestMediaWindow)
+#include "tst_mediawindow.moc"
