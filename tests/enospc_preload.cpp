@@ -1,7 +1,7 @@
 // Loaded with LD_PRELOAD, this makes writes to files under the folder named by ENOSPC_DIR fail
-// as on a full disk, after ENOSPC_AFTER bytes per file (0 when unset): the first write that
-// crosses the limit is cut short, as a real disk fills part-way, and every later one fails
-// with ENOSPC. With ENOSPC_DIR unset every write goes through untouched, so a test can turn
+// as on a full disk once a file would grow past ENOSPC_AFTER bytes (0 when unset): the write
+// that crosses the limit is cut short, as a real disk fills part-way, and every later one
+// fails with ENOSPC. With ENOSPC_DIR unset every write goes through untouched, so a test can turn
 // the fault on and off by setting the variable in its own environment.
 
 #include <cerrno>
@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
-#include <map>
-#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -21,10 +19,8 @@ namespace {
 using WriteFn = ssize_t (*)(int, const void *, size_t);
 using WritevFn = ssize_t (*)(int, const struct iovec *, int);
 
-std::mutex lock;
-std::map<ino_t, long> written; // bytes already let through, by file
-
-// How many of `wanted` bytes may still go to fd; -1 when fd is not under the folder.
+// How many of `wanted` bytes may still go to fd; -1 when fd is not a file under the folder.
+// The file counts as full once it would grow past the limit, wherever the write starts.
 long allowance(int fd, size_t wanted)
 {
     const char *dir = std::getenv("ENOSPC_DIR");
@@ -45,12 +41,9 @@ long allowance(int fd, size_t wanted)
         return -1;
     const char *after = std::getenv("ENOSPC_AFTER");
     const long limit = after ? std::atol(after) : 0;
-    std::lock_guard<std::mutex> guard(lock);
-    long &done = written[st.st_ino];
-    const long left = limit > done ? limit - done : 0;
-    const long granted = long(wanted) < left ? long(wanted) : left;
-    done += granted;
-    return granted;
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    const long left = at >= 0 && limit > at ? limit - long(at) : 0;
+    return long(wanted) < left ? long(wanted) : left;
 }
 
 ssize_t realWrite(int fd, const void *buf, size_t count)
