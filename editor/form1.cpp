@@ -201,10 +201,10 @@ void Form1::buildControls()
 
     // The flat look: one dark line round each button instead of the style's raised bevel.
     setStyleSheet(QStringLiteral(
-        "QPushButton { border: 1px solid palette(shadow); background: palette(button); "
+        "QPushButton { border: 1px solid palette(window-text); background: palette(button); "
         "color: palette(button-text); padding: 0px; }"
         "QPushButton:pressed { background: palette(mid); }"
-        "QPushButton:focus { border: 2px solid palette(shadow); }"));
+        "QPushButton:focus { border: 2px solid palette(window-text); }"));
 
     QWidget::setTabOrder(File1, File2);
     QWidget::setTabOrder(File2, List1);

@@ -204,6 +204,10 @@ void TestEditorLook::colours()
     QVERIFY(shot.pixelColor(box.left(), box.center().y()).lightness() < 80);
     QCOMPARE(shot.pixelColor(box.left() + 1, box.center().y()), interior);
     QCOMPARE(shot.pixelColor(box.left() - 1, box.center().y()), yellow);
+    // Buttons too: a dark line, then the flat face.
+    const QRect button = m_form->Command1->geometry();
+    QVERIFY(shot.pixelColor(button.left(), button.center().y()).lightness() < 80);
+    QVERIFY(shot.pixelColor(button.left() + 3, button.center().y()).lightness() > 180);
 }
 
 void TestEditorLook::digitsStandLevelWithRows_data()

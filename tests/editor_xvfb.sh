@@ -1,0 +1,144 @@
+#!/bin/sh
+# The real kolmiras on a private X server, driven with xdotool as a supervisor would:
+#   1. remove a sign, "Spara" shows "Fel" and writes nothing, OK, add a video, "Spara" writes
+#      pirvel.ini and the program ends with status 0;
+#   2. with writes in the folder failing as on a full disk (enospc_preload), "Spara" gives the
+#      run-time error report, the program ends non-zero and pirvel.ini is byte for byte as before.
+# Usage: editor_xvfb.sh KOLMIRAS ENOSPC_PRELOAD FIXTURES_DIR
+set -eu
+exe=$1 preload=$2 fixtures=$3
+
+work=$(mktemp -d)
+xvfb_pid=
+app_pid=
+cleanup() {
+    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Xvfb picks a free display itself and tells its number on fd 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
+    2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+
+ex="$work/exercise"
+mkdir "$ex"
+ex=$(cd "$ex" && pwd -P)
+for i in 1 2 3 4 5; do
+    cp "$fixtures/red200.avi" "$ex/tecken$i.avi"
+    cp "$fixtures/blue80x20.gif" "$ex/bild$i.gif"
+done
+cp "$fixtures/green100.mov" "$ex/ny.mov"
+
+ini() {
+    # pirvel.ini from ten names and a flag, in the exact format
+    out=
+    for name in "$@"; do
+        out="$out\"$name\"\r\n"
+    done
+    printf "%b" "$out" | sed '$s/^"\(.*\)"\r$/\1\r/'
+}
+ini tecken1.avi bild1.gif tecken2.avi bild2.gif tecken3.avi bild3.gif tecken4.avi bild4.gif \
+    tecken5.avi bild5.gif 1 >"$ex/pirvel.ini"
+cp "$ex/pirvel.ini" "$work/original.ini"
+od -c "$ex/pirvel.ini" | tail -3 | head -2 | grep -q '1  \\r  \\n' || fail "fixture pirvel.ini"
+
+start() {
+    # start [VAR=value ...]: kolmiras in the exercise folder; sets app_pid, win, X and Y
+    (cd "$ex" && exec env "$@" "$exe") >"$work/out" 2>"$work/err" &
+    app_pid=$!
+    win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Pirvel handledarsektion" | head -1)
+    [ -n "$win" ] || fail "no editor window"
+    eval "$(xdotool getwindowgeometry --shell "$win")"
+    [ "$WIDTH" = 634 ] && [ "$HEIGHT" = 455 ] || fail "window is ${WIDTH}x$HEIGHT"
+    # Centred on the 1280 x 1024 screen (no window manager, so no frame).
+    [ $((X - 323)) -ge -1 ] && [ $((X - 323)) -le 1 ] && [ $((Y - 284)) -ge -1 ] &&
+        [ $((Y - 284)) -le 1 ] || fail "window at $X,$Y, not centred"
+}
+
+click() {
+    # click X Y in the editor's client area
+    xdotool mousemove $((X + $1)) $((Y + $2)) click 1
+    sleep 0.4
+}
+
+# Places from the window layout, in pixels inside the client area.
+list1_row2="200 105"   # List1 at 152,80; rows 16 px from 81
+file1_row1="40 89"     # File1 at 7,80
+command3="60 60"       # "Lägg till/Ta bort", sign side
+command1="508 429"     # "Spara"
+
+await_end() {
+    # sets status to that of kolmiras once it has ended (within 20 s)
+    for _ in $(seq 200); do
+        kill -0 "$app_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$app_pid" 2>/dev/null && fail "kolmiras did not end"
+    status=0
+    wait "$app_pid" || status=$?
+    app_pid=
+}
+
+dismiss() {
+    # dismiss the box titled $1 with Enter
+    box=$(timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -1)
+    [ -n "$box" ] || fail "no box titled $1"
+    xdotool windowfocus --sync "$box" key Return
+    sleep 0.5
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 && fail "box $1 is still open"
+    true
+}
+
+echo "1: remove, Spara refused, add, Spara"
+start
+# shellcheck disable=SC2086
+click $list1_row2
+# shellcheck disable=SC2086
+click $command3
+# shellcheck disable=SC2086
+click $command1
+dismiss Fel
+cmp -s "$ex/pirvel.ini" "$work/original.ini" || fail "Fel changed pirvel.ini"
+kill -0 "$app_pid" || fail "kolmiras ended at Fel"
+# shellcheck disable=SC2086
+click $file1_row1
+# shellcheck disable=SC2086
+click $command3
+# shellcheck disable=SC2086
+click $command1
+await_end
+[ "$status" = 0 ] || fail "kolmiras ended with status $status after Spara"
+ini tecken1.avi bild1.gif tecken3.avi bild2.gif tecken4.avi bild3.gif tecken5.avi bild4.gif \
+    ny.mov bild5.gif 1 >"$work/expected.ini"
+cmp "$ex/pirvel.ini" "$work/expected.ini" || fail "saved pirvel.ini differs: $(od -c "$ex/pirvel.ini")"
+grep -q "Fel: " "$work/err" && fail "Fel went to stderr, not a box"
+
+echo "2: Spara on a full disk"
+cp "$work/original.ini" "$ex/pirvel.ini"
+ls -a "$ex" >"$work/before.ls"
+start LD_PRELOAD="$preload" ENOSPC_DIR="$ex" ENOSPC_AFTER=40
+# shellcheck disable=SC2086
+click $command1
+dismiss KOLMIRAS
+await_end
+[ "$status" != 0 ] || fail "kolmiras ended with status 0 after a failed save"
+grep -q "Körningsfel" "$work/err" || fail "no run-time error report on stderr: $(cat "$work/err")"
+cmp "$ex/pirvel.ini" "$work/original.ini" || fail "a failed save changed pirvel.ini"
+ls -a "$ex" | cmp -s - "$work/before.ls" || fail "a failed save left files: $(ls -a "$ex")"
+
+echo "PASS"
