@@ -8,6 +8,8 @@ add_library(enospc_preload MODULE enospc_preload.cpp)
 target_link_libraries(enospc_preload PRIVATE ${CMAKE_DL_LIBS})
 
 pirvel_add_test(tst_editor SOURCES tst_editor.cpp tst_editorfolder.h LIBS kolmirasform)
+target_compile_definitions(tst_editor PRIVATE KOLMIRAS_EXE="$<TARGET_FILE:kolmiras>")
+add_dependencies(tst_editor kolmiras)
 pirvel_add_test(tst_editorlook SOURCES tst_editorlook.cpp tst_editorfolder.h LIBS kolmirasform)
 pirvel_add_test(tst_editorsave SOURCES tst_editorsave.cpp tst_editorfolder.h LIBS kolmirasform)
 add_dependencies(tst_editorsave enospc_preload)

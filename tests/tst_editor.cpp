@@ -12,6 +12,7 @@
 #include "twips.h"
 
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <cstring>
 
@@ -102,6 +103,8 @@ private slots:
     void missingMediaInAChosenListReportsAndEnds_data();
     void missingMediaInAChosenListReportsAndEnds();
     void chosenListClickWithoutSelectionDoesNothing();
+    void realProgramReportsAFailedStartUp_data();
+    void realProgramReportsAFailedStartUp();
 };
 
 void TestEditor::startUpFillsListsAndBox_data()
@@ -579,6 +582,41 @@ void TestEditor::chosenListClickWithoutSelectionDoesNothing()
     QVERIFY(folder.reports.isEmpty());
     press(form.Command3);
     QCOMPARE(entries(form.List1), folder.signs());
+}
+
+void TestEditor::realProgramReportsAFailedStartUp_data()
+{
+    QTest::addColumn<QByteArray>("content"); // empty: no pirvel.ini
+    QTest::addColumn<QString>("report");
+    QTest::newRow("no pairing file") << QByteArray() << "KOLMIRAS: Körningsfel 53: ";
+    QTest::newRow("a flag the box refuses")
+        << EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "7")
+        << "KOLMIRAS: Körningsfel 380: ";
+}
+
+// The real program, offscreen: main() runs Form_Load through the guard, so the report goes
+// to stderr and the program ends at once with a non-zero status.
+void TestEditor::realProgramReportsAFailedStartUp()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, report);
+    EditorFolder folder;
+    if (content.isEmpty())
+        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
+    else
+        folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    QProcess kolmiras;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    kolmiras.setProcessEnvironment(env);
+    kolmiras.setWorkingDirectory(folder.dir.path());
+    kolmiras.start(QStringLiteral(KOLMIRAS_EXE), {});
+    QVERIFY(kolmiras.waitForFinished(20000));
+    QCOMPARE(kolmiras.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(kolmiras.exitCode(), 1);
+    const QString err = QString::fromLocal8Bit(kolmiras.readAllStandardError());
+    QVERIFY2(err.contains(report), qPrintable(err));
+    QVERIFY(folder.files().contains(QStringLiteral("pirvel.ini")) == !content.isEmpty());
 }
 
 QTEST_MAIN(TestEditor)
