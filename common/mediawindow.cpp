@@ -223,6 +223,7 @@ void MediaWindow::setFileName(const QString &name)
     m_openError.clear();
     m_eof = false;
     m_seekPending = false;
+    m_firstFrameShown = false;
     m_wantedEntry = -1;
     m_loadedEntry = -1;
     m_duration = 0;
@@ -250,12 +251,15 @@ void MediaWindow::waitUntilOpened(const QString &name)
     handleMpvEvents();
     QEventLoop *outer = m_wait;
     m_wait = &loop;
-    while (!m_loaded && m_openError.isEmpty() && timeout.isActive())
+    // The open also waits for the first frame, so that it is on the window when this returns;
+    // the frame is rendered meanwhile, since this loop serves the render requests too.
+    while (!(m_loaded && m_firstFrameShown) && m_openError.isEmpty() && timeout.isActive())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_wait = outer;
     if (!m_openError.isEmpty())
         failOpen(name, m_openError);
-    if (!m_loaded) {
+    if (!m_loaded || !m_firstFrameShown) {
+        m_loaded = false;
         commandAsync(m_mpv, {"stop"});
         failOpen(
             name,
@@ -334,7 +338,14 @@ void MediaWindow::handleMpvEvents()
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
-            m_seekPending = false;
+            if (m_startedEntry != m_wantedEntry || m_wantedEntry < 0)
+                break;
+            m_firstFrameShown = true;
+            if (m_seekPending) {
+                m_seekPending = false;
+                if (m_playing)
+                    setAsync(m_mpv, "pause", false);
+            }
             break;
         case MPV_EVENT_PROPERTY_CHANGE: {
             const auto *property = static_cast<mpv_event_property *>(event->data);
@@ -512,15 +523,17 @@ void MediaWindow::setRewindSetting(qint16 value)
     if (value != 0 || !m_loaded)
         return;
     finishPlayback();
-    rewindToStart(false);
+    rewindToStart();
 }
 
-void MediaWindow::rewindToStart(bool play)
+void MediaWindow::rewindToStart()
 {
+    // Playback resumes only once the seek has landed: unpausing first would redraw the old
+    // (last) frame for a moment before the first one comes back.
     m_seekPending = true;
     m_eof = false;
+    setAsync(m_mpv, "pause", true);
     commandAsync(m_mpv, {"seek", "0", "absolute+exact"});
-    setAsync(m_mpv, "pause", !play);
 }
 
 void MediaWindow::finishPlayback()
@@ -547,7 +560,7 @@ void MediaWindow::setCommand(const QString &command)
     }
     finishPlayback();
     m_playing = true;
-    rewindToStart(true);
+    rewindToStart();
     if (wait)
         playToEnd();
 }

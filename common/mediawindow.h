@@ -80,7 +80,7 @@ private:
     void scheduleRender();
     void applySize();
     void waitUntilOpened(const QString &name);
-    void rewindToStart(bool play);
+    void rewindToStart();
     void playToEnd();
     void finishPlayback();
     [[noreturn]] void failOpen(const QString &name, const QString &why);
@@ -108,6 +108,7 @@ private:
     QString m_openError;
     // An eof-reached change queued before a rewind must not end the playback that follows.
     bool m_seekPending = false;
+    bool m_firstFrameShown = false;
     bool m_resized = false;
     QEventLoop *m_wait = nullptr;
     QAtomicInt m_eventsPosted;

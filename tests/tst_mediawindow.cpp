@@ -94,10 +94,8 @@ private slots:
     void refusedZoom();
     void position();
 
-    void playRunsToEndAndReplays_data();
-    void playRunsToEndAndReplays();
-    void rewindThenPlayWait_data();
-    void rewindThenPlayWait();
+    void playback_data();
+    void playback();
     void replaceWhilePlaying();
     void replaceDuringPlayWait();
     void staleEventsOfReplacedFile_data();
@@ -192,7 +190,7 @@ void TestMediaWindow::sizeAfterOpen()
     QVERIFY(!w.isPlaying());
     // Paused on its first frame: the red stays, nothing moves on to blue.
     waitForColour(w, Colour::Red);
-    QTest::qWait(1200);
+    QTest::qWait(600);
     QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
     QCOMPARE(w.currentFrame().size(), natural);
 }
@@ -286,12 +284,15 @@ void TestMediaWindow::position()
     QCOMPARE(w->Left(), 15.0f);
 }
 
-void TestMediaWindow::playRunsToEndAndReplays_data()
+void TestMediaWindow::playback_data()
 {
     addFormatRows();
 }
 
-void TestMediaWindow::playRunsToEndAndReplays()
+// The quiz's whole use of one clip: "Play", replay after the end with and without a rewind,
+// and "Play wait". MPEG program streams start at 0.54 s, so a rewind that trusts time 0 to be
+// the start shows only the blue half there.
+void TestMediaWindow::playback()
 {
     QFETCH(QString, file);
     MediaWindow w;
@@ -307,64 +308,53 @@ void TestMediaWindow::playRunsToEndAndReplays()
         QVERIFY(ended.wait(5000));
         QVERIFY(!w.isPlaying());
         QVERIFY2(log.colours.size() >= 10, qPrintable(QString::number(log.colours.size())));
-        QVERIFY(log.colours.contains(Colour::Red));
+        QCOMPARE(log.colours.first(), Colour::Red);
         QCOMPARE(log.colours.last(), Colour::Blue);
     }
     // The last frame stays.
-    QTest::qWait(300);
+    QTest::qWait(150);
     QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
     QCOMPARE(ended.size(), 1);
 
-    // Played to its end, the clip replays from its first frame without a rewind.
-    FrameLog replay(w);
-    w.setCommand(QStringLiteral("Play"));
-    QVERIFY(ended.wait(5000));
-    QVERIFY(!replay.colours.isEmpty());
-    QCOMPARE(replay.colours.first(), Colour::Red);
-    QVERIFY2(replay.colours.count(Colour::Red) >= 5,
-             qPrintable(QString::number(replay.colours.count(Colour::Red))));
-    QCOMPARE(replay.colours.last(), Colour::Blue);
-    QCOMPARE(ended.size(), 2);
-}
-
-void TestMediaWindow::rewindThenPlayWait_data()
-{
-    addFormatRows();
-}
-
-void TestMediaWindow::rewindThenPlayWait()
-{
-    QFETCH(QString, file);
-    MediaWindow w;
-    w.setFileName(file);
-    w.setCommand(QStringLiteral("Play"));
-    QTest::qWait(700);
+    // Other settings leave the finished clip alone; 0 puts it back on its first frame, paused.
     w.setRewindSetting(1);
-    QVERIFY(w.isPlaying());
-    waitForColour(w, Colour::Blue);
-
-    // Rewinding stops the playback on the first frame.
-    QSignalSpy ended(&w, &MediaWindow::playbackEnded);
+    QTest::qWait(100);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
     w.setRewindSetting(0);
     QVERIFY(!w.isPlaying());
     waitForColour(w, Colour::Red);
-    QTest::qWait(300);
+    QTest::qWait(150);
     QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
-    QCOMPARE(ended.size(), 0);
-
-    FrameLog log(w);
-    QElapsedTimer t;
-    t.start();
-    w.setCommand(QStringLiteral("Play wait"));
-    const qint64 elapsed = t.elapsed();
-    QVERIFY2(elapsed >= 800 && elapsed < 3000, qPrintable(QString::number(elapsed)));
-    QVERIFY(!w.isPlaying());
     QCOMPARE(ended.size(), 1);
-    QVERIFY2(log.colours.size() >= 10, qPrintable(QString::number(log.colours.size())));
-    QCOMPARE(log.colours.first(), Colour::Red);
-    QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
-    QTest::qWait(200);
-    QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
+
+    {
+        FrameLog log(w);
+        QElapsedTimer t;
+        t.start();
+        w.setCommand(QStringLiteral("Play wait"));
+        const qint64 elapsed = t.elapsed();
+        QVERIFY2(elapsed >= 800 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+        QVERIFY(!w.isPlaying());
+        QCOMPARE(ended.size(), 2);
+        QVERIFY2(log.colours.count(Colour::Red) >= 8,
+                 qPrintable(QString::number(log.colours.count(Colour::Red))));
+        QCOMPARE(log.colours.first(), Colour::Red);
+        QCOMPARE(colourAt(w.currentFrame()), Colour::Blue);
+    }
+
+    // Played to its end, the clip replays from its first frame without a rewind too. mpv may
+    // redraw the blue frame already on show before the seek lands; nothing else comes first.
+    FrameLog replay(w);
+    w.setCommand(QStringLiteral("Play"));
+    QVERIFY(ended.wait(5000));
+    while (!replay.colours.isEmpty() && replay.colours.first() == Colour::Blue)
+        replay.colours.removeFirst();
+    QVERIFY(!replay.colours.isEmpty());
+    QCOMPARE(replay.colours.first(), Colour::Red);
+    QVERIFY2(replay.colours.count(Colour::Red) >= 8,
+             qPrintable(QString::number(replay.colours.count(Colour::Red))));
+    QCOMPARE(replay.colours.last(), Colour::Blue);
+    QCOMPARE(ended.size(), 3);
 }
 
 void TestMediaWindow::replaceWhilePlaying()
@@ -373,16 +363,27 @@ void TestMediaWindow::replaceWhilePlaying()
     QSignalSpy ended(&w, &MediaWindow::playbackEnded);
     w.setFileName(QStringLiteral("twocolour.avi"));
     w.setCommand(QStringLiteral("Play"));
-    QTest::qWait(300);
+    QTest::qWait(200);
     w.setFileName(QStringLiteral("wide.avi"));
     QVERIFY(!w.isPlaying());
     QCOMPARE(w.naturalSize(), QSize(240, 180));
     QCOMPARE(w.Width(), 3600.0f);
     // The replaced clip's end is not reported, and the new one waits on its first frame.
-    QTest::qWait(1200);
+    QTest::qWait(1000);
     QCOMPARE(ended.size(), 0);
     QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
     QCOMPARE(w.currentFrame().size(), QSize(240, 180));
+
+    // A rewind in mid-play stops on the first frame, and no end is reported for that playback.
+    w.setCommand(QStringLiteral("Play"));
+    QTest::qWait(700);
+    QVERIFY(w.isPlaying());
+    w.setRewindSetting(0);
+    QVERIFY(!w.isPlaying());
+    waitForColour(w, Colour::Red);
+    QTest::qWait(500);
+    QCOMPARE(colourAt(w.currentFrame()), Colour::Red);
+    QCOMPARE(ended.size(), 0);
 
     // A new command replaces the playback in progress, from the start again.
     w.setCommand(QStringLiteral("Play"));
