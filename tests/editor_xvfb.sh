@@ -59,7 +59,8 @@ od -c "$ex/pirvel.ini" | tail -3 | head -2 | grep -q '1  \\r  \\n' || fail "fixt
 
 start() {
     # start [VAR=value ...]: kolmiras in the exercise folder; sets app_pid, win, X and Y
-    (cd "$ex" && exec env "$@" "$exe") >"$work/out" 2>"$work/err" &
+    # The test may run under QT_QPA_PLATFORM=offscreen; this program must reach the X server.
+    (cd "$ex" && exec env QT_QPA_PLATFORM=xcb "$@" "$exe") >"$work/out" 2>"$work/err" &
     app_pid=$!
     win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Pirvel handledarsektion" | head -1)
     [ -n "$win" ] || fail "no editor window"

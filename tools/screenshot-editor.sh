@@ -28,7 +28,7 @@ DISPLAY=:$(cat "$work/display")
 export DISPLAY
 
 cp -r "$top/demo" "$work/exercise"
-(cd "$work/exercise" && exec "$exe") >/dev/null 2>&1 &
+(cd "$work/exercise" && QT_QPA_PLATFORM=xcb exec "$exe") >/dev/null 2>&1 &
 app_pid=$!
 win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Pirvel handledarsektion" | head -1)
 eval "$(xdotool getwindowgeometry --shell "$win")"
