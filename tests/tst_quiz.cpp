@@ -419,6 +419,21 @@ private slots:
         QCOMPARE(folder.ini(), before);
     }
 
+    void missingClosingVideoReportsAfterTheLastAnswer()
+    {
+        QuizFolder folder(1);
+        Form1 form;
+        start(form);
+        QVERIFY(QFile::remove(QStringLiteral("slut.mov")));
+        while (form.Remaining > 0 && folder.ends.isEmpty())
+            click(form, rightBox(form));
+        QCOMPARE(form.Gauge1->value(), qint16(0));
+        QCOMPARE(folder.reports.size(), 1);
+        QVERIFY2(folder.reports[0].contains(QStringLiteral("slut.mov")),
+                 qPrintable(folder.reports[0]));
+        QCOMPARE(folder.ends, QList<int>{1});
+    }
+
     void missingNextSignReportsAndEnds()
     {
         QuizFolder folder(1);
