@@ -105,6 +105,8 @@ private slots:
 
     void refusedFiles_data();
     void refusedFiles();
+    void unreadableFile();
+    void destroyedWhilePlaying();
 
 private:
     void copyFixture(const QString &name);
@@ -547,6 +549,37 @@ void TestMediaWindow::refusedFiles()
     w.setFileName(QStringLiteral("twocolour.avi"));
     QCOMPARE(w.Width(), 2400.0f);
     waitForColour(w, Colour::Red);
+}
+
+void TestMediaWindow::unreadableFile()
+{
+    if (geteuid() == 0)
+        QSKIP("root reads every file");
+    QVERIFY(QFile::setPermissions(QStringLiteral("wide.avi"), QFileDevice::WriteOwner));
+    MediaWindow w;
+    try {
+        w.setFileName(QStringLiteral("wide.avi"));
+        QFAIL("the file was taken");
+    } catch (const RuntimeError &e) {
+        QCOMPARE(e.number(), int(ErrorNumber::PermissionDenied));
+        QVERIFY2(e.text().contains(QStringLiteral("\"wide.avi\"")), qPrintable(e.text()));
+    }
+}
+
+// Frames and events still queued for a window that is gone must not reach it.
+void TestMediaWindow::destroyedWhilePlaying()
+{
+    for (int delay : {0, 30, 200}) {
+        auto *w = new MediaWindow;
+        w->setFileName(QStringLiteral("twocolour.mpg"));
+        w->setCommand(QStringLiteral("Play"));
+        QTest::qWait(delay);
+        delete w;
+        QTest::qWait(50);
+    }
+    MediaWindow w;
+    w.setFileName(QStringLiteral("twocolour.avi"));
+    QCOMPARE(w.Width(), 2400.0f);
 }
 
 QTEST_MAIN(TestMediaWindow)
