@@ -238,6 +238,15 @@ private slots:
         QDir(PairingFileName).removeRecursively();
     }
 
+    void refusingOneNameDoesNotRefuseTheNext()
+    {
+        QVERIFY(!isStorableName(QStringLiteral("日本.avi")));
+        QVERIFY(isStorableName(QStringLiteral("älg.avi")));
+        SequentialOutput out(PairingFileName);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, out.writeString(QStringLiteral("日本.avi")));
+        out.writeString(QStringLiteral("älg.avi"));
+    }
+
     void failedSaveKeepsOldFile()
     {
         if (::geteuid() == 0)
