@@ -3,7 +3,6 @@
 #include "runtimeerror.h"
 #include "twips.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -200,7 +199,8 @@ void MediaWindow::scheduleRender()
 void MediaWindow::setFileName(const QString &name)
 {
     const QFileInfo info(QDir::current().absoluteFilePath(name));
-    if (name.isEmpty() || !info.exists()) {
+    // A NUL would cut the path short on its way to mpv and name some other file.
+    if (name.isEmpty() || name.contains(QChar(0)) || !info.exists()) {
         throw RuntimeError(ErrorNumber::FileNotFound,
                            QStringLiteral("Videofilen %1 hittades inte.").arg(quoted(name)));
     }
@@ -221,7 +221,6 @@ void MediaWindow::setFileName(const QString &name)
     m_loaded = false;
     m_sizeFromDecoder = false;
     m_openError.clear();
-    m_eof = false;
     m_seekPending = false;
     m_firstFrameShown = false;
     m_wantedEntry = -1;
@@ -331,7 +330,6 @@ void MediaWindow::handleMpvEvents()
                 if (m_openError.isEmpty())
                     m_openError = endFileReason(end->reason, end->error);
             } else if (m_playing) {
-                m_eof = true;
                 m_playing = false;
                 emit playbackEnded();
             }
@@ -359,7 +357,6 @@ void MediaWindow::handleMpvEvents()
             if (event->reply_userdata == EofReply && property->format == MPV_FORMAT_FLAG &&
                 *static_cast<int *>(property->data) && m_loaded &&
                 m_startedEntry == m_wantedEntry && !m_seekPending) {
-                m_eof = true;
                 if (m_playing) {
                     m_playing = false;
                     emit playbackEnded();
@@ -531,7 +528,6 @@ void MediaWindow::rewindToStart()
     // Playback resumes only once the seek has landed: unpausing first would redraw the old
     // (last) frame for a moment before the first one comes back.
     m_seekPending = true;
-    m_eof = false;
     setAsync(m_mpv, "pause", true);
     commandAsync(m_mpv, {"seek", "0", "absolute+exact"});
 }

@@ -92,7 +92,6 @@ private:
     QSize m_natural{0, 0};
     float m_zoom = 100.0f;
     QImage m_frame;
-    bool m_eof = false;
     bool m_playing = false;
 
     // Playlist entry ids tell the events of the file being opened from those of the one it

@@ -493,6 +493,9 @@ void TestMediaWindow::refusedFiles_data()
     const QByteArray none;
     QTest::newRow("missing") << "gone.avi" << none << int(ErrorNumber::FileNotFound);
     QTest::newRow("empty name") << "" << none << int(ErrorNumber::FileNotFound);
+    QTest::newRow("name cut short by a NUL")
+        << QStringLiteral("wide.avi") + QChar(0) + QStringLiteral("x") << none
+        << int(ErrorNumber::FileNotFound);
     QTest::newRow("http URL") << url << none << int(ErrorNumber::FileNotFound);
     QTest::newRow("lavfi device") << "av://lavfi:testsrc" << none << int(ErrorNumber::FileNotFound);
     QTest::newRow("edl URL") << QStringLiteral("edl://%1,0,1").arg(absolute) << none
