@@ -205,9 +205,10 @@ void MediaWindow::setFileName(const QString &name)
                            QStringLiteral("Videofilen %1 hittades inte.").arg(quoted(name)));
     }
     if (!info.isFile()) {
-        throw RuntimeError(ErrorNumber::PathFileAccessError,
-                           QStringLiteral("%1 är ingen videofil utan en mapp eller en specialfil.")
-                               .arg(quoted(name)));
+        throw RuntimeError(
+            ErrorNumber::PathFileAccessError,
+            QStringLiteral("%1 är ingen videofil utan en mapp eller någon annan särskild fil.")
+                .arg(quoted(name)));
     }
     if (!info.isReadable()) {
         throw RuntimeError(
