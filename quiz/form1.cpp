@@ -34,22 +34,20 @@ constexpr float CentreLine = 4320.0f;
 const QColor LightYellow(255, 255, 128);
 const QColor PanelGrey(192, 192, 192);
 
-QFont sansFont(int pixelSize)
+// Sizes are in pixels (at 96 dots per inch, as the layout in twips assumes) so that text fits
+// its box whatever the screen's resolution.
+QFont boldFont(const char *family, QFont::StyleHint hint, int pixelSize)
 {
-    QFont f(QStringLiteral("Liberation Sans"));
-    f.setStyleHint(QFont::SansSerif);
+    QFont f(QString::fromLatin1(family));
+    f.setStyleHint(hint);
     f.setPixelSize(pixelSize);
     f.setBold(true);
     return f;
 }
 
-QFont serifFont(int pixelSize)
+QFont sansFont(int pixelSize)
 {
-    QFont f(QStringLiteral("Liberation Serif"));
-    f.setStyleHint(QFont::Serif);
-    f.setPixelSize(pixelSize);
-    f.setBold(true);
-    return f;
+    return boldFont("Liberation Sans", QFont::SansSerif, pixelSize);
 }
 
 QToolButton *threeDButton(QWidget *parent, const char *name, const QString &caption,
@@ -147,7 +145,7 @@ void Form1::buildControls()
     Label1 = new ScaleLabel(scale, (972.0 - 830.0) / TwipsPerPixel, 1140.0 / TwipsPerPixel, this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twipsRect(8520, 830, 150, 5950));
-    Label1->setFont(serifFont(17));
+    Label1->setFont(boldFont("Liberation Serif", QFont::Serif, 17));
     Label1->setAutoFillBackground(true);
 
     // Stacking follows creation, so the media window is raised like the other controls above
