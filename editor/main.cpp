@@ -8,9 +8,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     installDefaultProgram(QStringLiteral("KOLMIRAS"));
 
-    // Never deleted: the program ends by _exit() or when its last window has closed.
-    auto *form = new editor::Form1;
-    guarded([form] { form->Form_Load(); });
+    // Never deleted: the program ends by _exit() or when its last window has closed. Creating
+    // it starts the video player, which can fail as well as the load can.
+    editor::Form1 *form = nullptr;
+    guarded([&form] {
+        form = new editor::Form1;
+        form->Form_Load();
+    });
     if (program().ended)
         return program().exitStatus;
     form->showCentred();

@@ -7,20 +7,28 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <memory>
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     installDefaultProgram(QStringLiteral("PIRVEL"));
 
-    quiz::Form1 form;
-    guarded([&form] { form.Form_Load(); });
+    // Creating the window starts the video player, which can fail as well as the load can.
+    std::unique_ptr<quiz::Form1> form;
+    guarded([&form] {
+        form = std::make_unique<quiz::Form1>();
+        form->Form_Load();
+    });
+    if (program().ended)
+        return program().exitStatus;
 
     if (QScreen *screen = QGuiApplication::primaryScreen())
-        form.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form.size(),
-                                             screen->availableGeometry()));
-    form.show();
-    form.activateWindow();
-    form.Command3D1->setFocus();
+        form->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, form->size(),
+                                              screen->availableGeometry()));
+    form->show();
+    form->activateWindow();
+    form->Command3D1->setFocus();
     return app.exec();
 }
