@@ -4,5 +4,6 @@ target_include_directories(bench_startup PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_compile_definitions(bench_startup PRIVATE
   FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
   DEMO_DIR="${PROJECT_SOURCE_DIR}/demo"
-  PIRVEL_EXE="$<TARGET_FILE:pirvel>")
-add_dependencies(bench_startup pirvel)
+  PIRVEL_EXE="$<TARGET_FILE:pirvel>"
+  KOLMIRAS_EXE="$<TARGET_FILE:kolmiras>")
+add_dependencies(bench_startup pirvel kolmiras)
