@@ -56,6 +56,26 @@ QString where(const QString &name)
     return QDir::current().absoluteFilePath(name);
 }
 
+// The system's own words come in English; a teacher gets the likely cause in Swedish first,
+// with the system's words after it for whoever helps.
+QString reason(const QString &name, const QString &systemWords, bool writing)
+{
+    const QFileInfo file(name);
+    const QFileInfo folder(QFileInfo(where(name)).absolutePath());
+    QString cause;
+    if (!writing && file.exists() && !file.isReadable())
+        cause = QStringLiteral("du har inte behörighet att läsa den");
+    else if (writing && file.exists() && !file.isWritable())
+        cause = QStringLiteral("filen är skrivskyddad");
+    else if (writing && !folder.isWritable())
+        cause = QStringLiteral("mappen är skrivskyddad");
+    else if (writing)
+        cause = QStringLiteral("skrivningen misslyckades, kanske är disken full");
+    else
+        cause = QStringLiteral("den gick inte att läsa");
+    return QStringLiteral("%1 (%2)").arg(cause, systemWords);
+}
+
 } // namespace
 
 SequentialInput::SequentialInput(const QString &fileName)
@@ -73,9 +93,10 @@ SequentialInput::SequentialInput(const QString &fileName)
                                .arg(quoted(fileName), where(fileName)));
     }
     if (!m_file->open(QIODevice::ReadOnly)) {
-        throw RuntimeError(ErrorNumber::PermissionDenied,
-                           QStringLiteral("Filen %1 kunde inte öppnas för läsning: %2.")
-                               .arg(quoted(fileName), m_file->errorString()));
+        throw RuntimeError(
+            ErrorNumber::PermissionDenied,
+            QStringLiteral("Filen %1 kunde inte öppnas för läsning: %2.")
+                .arg(quoted(fileName), reason(fileName, m_file->errorString(), false)));
     }
 }
 
@@ -246,7 +267,7 @@ void SequentialOutput::commit()
         return RuntimeError(ErrorNumber::PathFileAccessError,
                             QStringLiteral("Filen %1 kunde inte sparas (%2): %3. Den gamla filen "
                                            "är orörd.")
-                                .arg(quoted(m_name), where(m_name), why));
+                                .arg(quoted(m_name), where(m_name), reason(m_name, why, true)));
     };
     QSaveFile file(m_name);
     if (!file.open(QIODevice::WriteOnly))

@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -104,7 +105,7 @@ class TestHostile : public QObject
     }
 
     void addRow(const char *name, int programs, const QByteArray &pairing,
-                const QList<QPair<QString, QByteArray>> &files = {})
+                const QList<QPair<QString, QByteArray>> &files = {}, bool unreadable = false)
     {
         for (int p : {Quiz, Editor}) {
             if (!(programs & p))
@@ -117,7 +118,7 @@ class TestHostile : public QObject
             }
             QTest::addRow("%s: %s", p == Quiz ? "pirvel" : "kolmiras", name)
                 << (p == Quiz ? QStringLiteral(PIRVEL_EXE) : QStringLiteral(KOLMIRAS_EXE))
-                << pairing << fileNames << contents;
+                << pairing << fileNames << contents << unreadable;
         }
     }
 
@@ -137,6 +138,7 @@ private slots:
         QTest::addColumn<QByteArray>("pairing"); // null: no pirvel.ini at all
         QTest::addColumn<QStringList>("fileNames");
         QTest::addColumn<QList<QByteArray>>("contents"); // "<dir>": a folder of that name
+        QTest::addColumn<bool>("unreadable"); // pirvel.ini may not be read by the program
 
         const QByteArray good = ini(goodNames());
         QByteArray random(4096, '\0');
@@ -151,6 +153,7 @@ private slots:
         addRow("binary pirvel.ini", Both, random);
         addRow("50 MB on one line", Both, QByteArray(50 * 1024 * 1024, 'a'));
         addRow("pirvel.ini is a folder", Both, good, {{"pirvel.ini", "<dir>"}});
+        addRow("pirvel.ini may not be read", Both, good, {}, true);
         addRow("flag abc", Both, ini(goodNames(), "abc"));
         addRow("flag empty", Both, ini(goodNames(), ""));
         addRow("flag 40000", Both, ini(goodNames(), "40000"));
@@ -198,6 +201,7 @@ private slots:
         QFETCH(QByteArray, pairing);
         QFETCH(QStringList, fileNames);
         QFETCH(QList<QByteArray>, contents);
+        QFETCH(bool, unreadable);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -221,6 +225,17 @@ private slots:
 
         const int connectionsBefore = m_connections;
         QProcess p;
+        if (unreadable) {
+            // Root reads any file, so as root the program runs as nobody; the folder stays
+            // open to it and only pirvel.ini is closed.
+            QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+            QVERIFY(::chmod(QFile::encodeName(dir.filePath("pirvel.ini")).constData(), 0) == 0);
+            if (::geteuid() == 0)
+                p.setChildProcessModifier([] {
+                    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                        ::_exit(99);
+                });
+        }
         p.setWorkingDirectory(dir.path());
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
