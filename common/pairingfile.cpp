@@ -128,21 +128,41 @@ int SequentialInput::get()
     return c;
 }
 
+void SequentialInput::endOfLine(int c)
+{
+    if (c == '\r' && peek() == '\n')
+        get();
+    ++m_line;
+}
+
+void SequentialInput::runToDelimiter(QByteArray *keep)
+{
+    for (int c = get(); c >= 0; c = get()) {
+        if (c == ',')
+            return;
+        if (c == '\r' || c == '\n') {
+            endOfLine(c);
+            return;
+        }
+        if (keep) {
+            keep->append(char(c));
+            if (keep->size() > MaxItemBytes)
+                throw tooLong();
+        }
+    }
+}
+
+RuntimeError SequentialInput::tooLong() const
+{
+    return RuntimeError(ErrorNumber::TypeMismatch,
+                        QStringLiteral("Filen %1, rad %2: raden är för lång för ett filnamn "
+                                       "eller en siffra.")
+                            .arg(quoted(m_name))
+                            .arg(m_line));
+}
+
 SequentialInput::Item SequentialInput::readItem()
 {
-    auto endOfLine = [this](int c) {
-        if (c == '\r' && peek() == '\n')
-            get();
-        ++m_line;
-    };
-    auto tooLong = [this]() {
-        return RuntimeError(ErrorNumber::TypeMismatch,
-                            QStringLiteral("Filen %1, rad %2: raden är för lång för ett filnamn "
-                                           "eller en siffra.")
-                                .arg(quoted(m_name))
-                                .arg(m_line));
-    };
-
     while (peek() == ' ')
         get();
     if (peek() < 0) {
@@ -171,26 +191,9 @@ SequentialInput::Item SequentialInput::readItem()
         }
         // Whatever stands between the closing quote and the next delimiter is not part of
         // the item.
-        for (int c = get(); c >= 0; c = get()) {
-            if (c == ',')
-                break;
-            if (c == '\r' || c == '\n') {
-                endOfLine(c);
-                break;
-            }
-        }
+        runToDelimiter(nullptr);
     } else {
-        for (int c = get(); c >= 0; c = get()) {
-            if (c == ',')
-                break;
-            if (c == '\r' || c == '\n') {
-                endOfLine(c);
-                break;
-            }
-            item.bytes.append(char(c));
-            if (item.bytes.size() > MaxItemBytes)
-                throw tooLong();
-        }
+        runToDelimiter(&item.bytes);
         while (item.bytes.endsWith(' '))
             item.bytes.chop(1);
     }

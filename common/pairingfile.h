@@ -8,6 +8,8 @@
 // values where it keeps them; SequentialOutput collects the items and replaces the file only
 // once the whole new content is safely on disk.
 
+#include "runtimeerror.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -36,6 +38,10 @@ private:
         int line;
     };
     Item readItem();
+    void endOfLine(int c);
+    // Reads on to the next comma or line end, keeping what it passes in `keep` if given.
+    void runToDelimiter(QByteArray *keep);
+    RuntimeError tooLong() const;
     int get();
     int peek();
 
