@@ -1,0 +1,9 @@
+# The installed desktop pieces, checked as a desktop uses them; installs into a temporary prefix.
+if(NOT TARGET kolmiras)
+  return()
+endif()
+# A session bus of its own, as a desktop session has, that goes with the test.
+add_test(NAME desktop_install
+         COMMAND dbus-run-session -- sh ${CMAKE_CURRENT_SOURCE_DIR}/desktop_install.sh
+                 ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
+set_tests_properties(desktop_install PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb)

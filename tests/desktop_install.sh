@@ -1,0 +1,106 @@
+#!/bin/sh
+# The desktop pieces as installed: the project installed into a temporary prefix whose path has
+# a space and a non-ASCII letter, then
+#   1. every desktop entry passes desktop-file-validate, the metainfo (as installed and with
+#      screenshots) passes appstreamcli validate --no-net;
+#   2. update-mime-database reads the file type, and GIO gives an exercise's pirvel.ini that
+#      type, with the quiz as the program that opens it;
+#   3. on a private X server, gio open on a pirvel.ini in a folder named with a leading dash,
+#      spaces and non-ASCII letters (as a file manager's double-click does) starts the quiz in
+#      that folder: its first sign, the only red clip there, appears on the screen.
+# Usage: desktop_install.sh BUILD_DIR SOURCE_DIR VERSION
+set -eu
+build=$1 source=$2 version=$3
+
+work=$(mktemp -d)
+xvfb_pid=
+quiz_pid=
+cleanup() {
+    [ -n "$quiz_pid" ] && kill "$quiz_pid" 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+prefix="$work/inst ål"
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+    fail "install: $(cat "$work/install.log")"
+apps="$prefix/share/applications"
+
+echo "1: desktop entries and metainfo"
+for entry in "$apps"/*.desktop; do
+    out=$(desktop-file-validate "$entry" 2>&1) && [ -z "$out" ] || fail "$entry: $out"
+done
+[ "$(ls "$apps"/*.desktop | wc -l)" = 3 ] || fail "entries: $(ls "$apps")"
+appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml ||
+    fail "installed metainfo"
+cmake -DOUT="$work/screenshots.metainfo.xml" -DVERSION="$version" \
+    -DSCREENSHOT_URL=https://example.org/pirvel/docs -P "$source/desktop/metainfo.cmake"
+appstreamcli validate --no-net "$work/screenshots.metainfo.xml" || fail "metainfo with screenshots"
+
+echo "2: file type"
+# Only the prefix and the system: no user's own settings or file types.
+XDG_DATA_DIRS="$prefix/share:/usr/share"
+XDG_DATA_HOME="$work/data"
+XDG_CONFIG_HOME="$work/config"
+export XDG_DATA_DIRS XDG_DATA_HOME XDG_CONFIG_HOME
+out=$(update-mime-database "$prefix/share/mime" 2>&1) && [ -z "$out" ] ||
+    fail "update-mime-database: $out"
+ex="$work/-Övning med fem tecken"
+mkdir "$ex"
+ex=$(cd "$ex" && pwd -P)
+fixtures="$source/tests/fixtures/editor"
+cp "$fixtures/red200.avi" "$ex/tecken1.avi"
+for i in 2 3 4 5; do cp "$fixtures/green100.mov" "$ex/tecken$i.mov"; done
+for i in 1 2 3 4 5; do cp "$fixtures/blue80x20.gif" "$ex/bild$i.gif"; done
+cp "$fixtures/green100.mov" "$ex/slut.mov"
+printf '"tecken1.avi"\r\n"bild1.gif"\r\n"tecken2.mov"\r\n"bild2.gif"\r\n"tecken3.mov"\r\n"bild3.gif"\r\n"tecken4.mov"\r\n"bild4.gif"\r\n"tecken5.mov"\r\n"bild5.gif"\r\n0\r\n' \
+    >"$ex/pirvel.ini"
+cp "$ex/pirvel.ini" "$ex/Pirvel.ini"
+type=$(gio info -a standard::content-type "$ex/pirvel.ini" | sed -n 's/.*content-type: //p')
+[ "$type" = application/x-pirvel-exercise ] || fail "pirvel.ini is $type"
+type=$(gio info -a standard::content-type "$ex/Pirvel.ini" | sed -n 's/.*content-type: //p')
+[ "$type" != application/x-pirvel-exercise ] || fail "Pirvel.ini is an exercise too"
+rm "$ex/Pirvel.ini"
+gio mime application/x-pirvel-exercise >"$work/handlers"
+grep -q "^Default application.*: pirvel-exercise.desktop" "$work/handlers" &&
+    grep -q "pirvel-kolmiras.desktop" "$work/handlers" || fail "pirvel.ini: $(cat "$work/handlers")"
+gio mime inode/directory | grep -q "pirvel-kolmiras.desktop" || fail "no editor for a folder"
+
+echo "3: double-click on pirvel.ini"
+# Xvfb picks a free display itself and tells its number on fd 3.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
+    2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 50); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+DISPLAY=:$(cat "$work/display")
+export DISPLAY
+# The quiz must reach this X server even when the tests run offscreen.
+unset QT_QPA_PLATFORM
+gio open "$ex/pirvel.ini" || fail "gio open"
+win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Vilket pirvel" | head -1)
+[ -n "$win" ] || fail "no quiz window"
+quiz_pid=$(xdotool getwindowpid "$win")
+eval "$(xdotool getwindowgeometry --shell "$win")"
+red=0
+for _ in $(seq 20); do
+    # Pure red pixels in the window: only the first sign's clip has any.
+    red=$(ffmpeg -loglevel error -f x11grab -video_size "${WIDTH}x$HEIGHT" -i "$DISPLAY+$X,$Y" \
+        -frames:v 1 -f rawvideo -pix_fmt rgb24 - | od -An -v -tu1 -w3 |
+        awk '$1 > 200 && $2 < 60 && $3 < 60 { n++ } END { print n + 0 }')
+    [ "$red" -gt 5000 ] && break
+    sleep 0.5
+done
+[ "$red" -gt 5000 ] || fail "the first sign is not on the screen ($red red pixels)"
+[ "$(readlink "/proc/$quiz_pid/cwd")" = "$ex" ] || fail "the quiz runs in $(readlink "/proc/$quiz_pid/cwd")"
+
+echo "PASS ($red red pixels)"
