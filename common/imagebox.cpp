@@ -1,8 +1,9 @@
 #include "imagebox.h"
 
+#include "exercisefile.h"
 #include "runtimeerror.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QMouseEvent>
@@ -41,13 +42,10 @@ QImage loadPicture(const QString &fileName, QSize box)
             ErrorNumber::InvalidPicture,
             QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.").arg(fileName, why));
     };
-    const QFileInfo info(fileName);
-    if (!info.exists()) {
-        throw RuntimeError(ErrorNumber::FileNotFound,
-                           QStringLiteral("Bilden \"%1\" hittades inte (%2).")
-                               .arg(fileName, info.absoluteFilePath()));
-    }
-    QImageReader reader(fileName);
+    // The reader decides the format from the content, as the file is opened here: only a
+    // regular file of the exercise folder, and never with an open that could wait.
+    const std::unique_ptr<QFile> file = openExerciseFile(fileName, ExerciseFileKind::Picture);
+    QImageReader reader(file.get());
     reader.setAutoTransform(true);
     const QSize full = reader.size();
     if (full.isValid() && box.isValid() && !box.isEmpty() &&

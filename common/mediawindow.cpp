@@ -1,5 +1,6 @@
 #include "mediawindow.h"
 
+#include "exercisefile.h"
 #include "runtimeerror.h"
 #include "twips.h"
 
@@ -202,24 +203,10 @@ void MediaWindow::scheduleRender()
 
 void MediaWindow::setFileName(const QString &name)
 {
+    // mpv opens the file again by its path; the check here keeps it from ever being handed a
+    // path outside the folder, a FIFO it would wait on, or a device.
+    checkExerciseFile(name, ExerciseFileKind::Video);
     const QFileInfo info(QDir::current().absoluteFilePath(name));
-    // A NUL would cut the path short on its way to mpv and name some other file.
-    if (name.isEmpty() || name.contains(QChar(0)) || !info.exists()) {
-        throw RuntimeError(ErrorNumber::FileNotFound,
-                           QStringLiteral("Videofilen %1 hittades inte.").arg(quoted(name)));
-    }
-    if (!info.isFile()) {
-        throw RuntimeError(
-            ErrorNumber::PathFileAccessError,
-            QStringLiteral("%1 är ingen videofil utan en mapp eller någon annan särskild fil.")
-                .arg(quoted(name)));
-    }
-    if (!info.isReadable()) {
-        throw RuntimeError(
-            ErrorNumber::PermissionDenied,
-            QStringLiteral("Videofilen %1 får inte läsas (åtkomst nekad).").arg(quoted(name)));
-    }
-
     const QByteArray path = QFile::encodeName(info.absoluteFilePath());
     finishPlayback();
     m_fileName = name;

@@ -1,5 +1,6 @@
 #include "pairingfile.h"
 
+#include "exercisefile.h"
 #include "runtimeerror.h"
 
 #include <QDir>
@@ -8,6 +9,13 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,49 +64,91 @@ QString where(const QString &name)
     return QDir::current().absoluteFilePath(name);
 }
 
-// The system's own words come in English; a teacher gets the likely cause in Swedish first,
-// with the system's words after it for whoever helps.
-QString reason(const QString &name, const QString &systemWords, bool writing)
+QString systemWords(int error)
 {
-    const QFileInfo file(name);
-    const QFileInfo folder(QFileInfo(where(name)).absolutePath());
-    QString cause;
-    if (!writing && file.exists() && !file.isReadable())
-        cause = QStringLiteral("du har inte behörighet att läsa den");
-    else if (writing && file.exists() && !file.isWritable())
-        cause = QStringLiteral("filen är skrivskyddad");
-    else if (writing && !folder.isWritable())
-        cause = QStringLiteral("mappen är skrivskyddad");
-    else if (writing)
-        cause = QStringLiteral("skrivningen misslyckades, kanske är disken full");
-    else
-        cause = QStringLiteral("den gick inte att läsa");
-    return QStringLiteral("%1 (%2)").arg(cause, systemWords);
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why a write failed, in words a teacher can act on.
+QString writeCause(int error)
+{
+    switch (error) {
+    case ENOSPC:
+        return QStringLiteral("disken är full");
+    case EDQUOT:
+        return QStringLiteral("din diskkvot är slut");
+    case EROFS:
+        return QStringLiteral("filsystemet är skrivskyddat");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("du har inte behörighet att skriva den");
+    case EIO:
+        return QStringLiteral("disken gav ett skrivfel");
+    default:
+        return QStringLiteral("skrivningen misslyckades");
+    }
+}
+
+// Why no new file could be made beside the old one.
+QString folderCause(const QString &name, int error)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(where(name)).absolutePath());
+    struct statvfs fs;
+    if (error == EROFS || (::statvfs(folder.constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY)))
+        return QStringLiteral("filsystemet är skrivskyddat");
+    struct stat st;
+    if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
+        if (::stat(folder.constData(), &st) == 0 && !(st.st_mode & 0222))
+            return QStringLiteral("mappen är skrivskyddad");
+        return QStringLiteral("du har inte behörighet att skriva i mappen");
+    }
+    return writeCause(error);
+}
+
+bool writeAll(int fd, const QByteArray &bytes, off_t at)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n =
+            ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), at + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+bool readAll(int fd, QByteArray *bytes)
+{
+    char chunk[ChunkBytes];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd, chunk, sizeof chunk, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        bytes->append(chunk, n);
+        at += n;
+    }
+}
+
+bool replaceContent(int fd, const QByteArray &content)
+{
+    return writeAll(fd, content, 0) && ::ftruncate(fd, off_t(content.size())) == 0 &&
+           ::fsync(fd) == 0;
 }
 
 } // namespace
 
 SequentialInput::SequentialInput(const QString &fileName)
-    : m_name(fileName), m_file(std::make_unique<QFile>(fileName))
-{
-    const QFileInfo info(fileName);
-    if (!info.exists()) {
-        throw RuntimeError(
-            ErrorNumber::FileNotFound,
-            QStringLiteral("Filen %1 hittades inte (%2).").arg(quoted(fileName), where(fileName)));
-    }
-    if (info.isDir()) {
-        throw RuntimeError(ErrorNumber::PathFileAccessError,
-                           QStringLiteral("%1 är en mapp, inte en fil (%2).")
-                               .arg(quoted(fileName), where(fileName)));
-    }
-    if (!m_file->open(QIODevice::ReadOnly)) {
-        throw RuntimeError(
-            ErrorNumber::PermissionDenied,
-            QStringLiteral("Filen %1 kunde inte öppnas för läsning: %2.")
-                .arg(quoted(fileName), reason(fileName, m_file->errorString(), false)));
-    }
-}
+    : m_name(fileName), m_file(openExerciseFile(fileName, ExerciseFileKind::Exercise))
+{}
 
 SequentialInput::~SequentialInput() = default;
 
@@ -203,7 +253,12 @@ SequentialInput::Item SequentialInput::readItem()
 
 QString SequentialInput::readString()
 {
-    return decode(readItem().bytes);
+    const Item item = readItem();
+    const QString name = decode(item.bytes);
+    // Every string item of the file names a file of the exercise folder.
+    checkBareName(name,
+                  QStringLiteral("Filen %1, rad %2: namnet").arg(quoted(m_name)).arg(item.line));
+    return name;
 }
 
 qint16 SequentialInput::readInteger()
@@ -237,7 +292,7 @@ qint16 SequentialInput::readInteger()
 
 bool isStorableName(const QString &name)
 {
-    if (name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r')) ||
+    if (!isBareName(name) || name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r')) ||
         name.contains(QLatin1Char('\n')))
         return false;
     bool failed = false;
@@ -251,7 +306,8 @@ void SequentialOutput::writeString(const QString &text)
 {
     if (!isStorableName(text)) {
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
-                           QStringLiteral("Namnet %1 kan inte sparas i %2: det innehåller "
+                           QStringLiteral("Namnet %1 kan inte sparas i %2: det är tomt, är "
+                                          "ingen fil i övningens mapp eller innehåller "
                                           "citattecken, radbrytningar eller tecken som filen "
                                           "inte kan lagra.")
                                .arg(quoted(text), quoted(m_name)));
@@ -264,25 +320,122 @@ void SequentialOutput::writeInteger(qint16 value)
     m_content += QByteArray::number(value) + "\r\n";
 }
 
+struct SequentialOutput::Failure
+{
+    QString cause;
+    int error;
+};
+
 void SequentialOutput::commit()
 {
-    auto failed = [this](const QString &why) {
-        return RuntimeError(ErrorNumber::PathFileAccessError,
-                            QStringLiteral("Filen %1 kunde inte sparas (%2): %3. Den gamla filen "
-                                           "är orörd.")
-                                .arg(quoted(m_name), where(m_name), reason(m_name, why, true)));
-    };
+    try {
+        save();
+    } catch (const Failure &f) {
+        throw RuntimeError(ErrorNumber::PathFileAccessError,
+                           QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4). %5")
+                               .arg(quoted(m_name), where(m_name), f.cause, systemWords(f.error),
+                                    m_oldFileDamaged
+                                        ? QStringLiteral("Den gamla filen kan vara "
+                                                         "skadad.")
+                                        : QStringLiteral("Den gamla filen är orörd.")));
+    }
+}
+
+void SequentialOutput::save()
+{
+    const QByteArray path = QFile::encodeName(m_name);
+    struct stat old;
+    const bool exists = ::stat(path.constData(), &old) == 0;
+    if (!exists && errno != ENOENT)
+        throw Failure{folderCause(m_name, errno), errno};
+    if (exists) {
+        if (S_ISDIR(old.st_mode))
+            throw Failure{QStringLiteral("det finns en mapp med det namnet"), EISDIR};
+        if (!S_ISREG(old.st_mode))
+            throw Failure{QStringLiteral("den är ingen vanlig fil"), EINVAL};
+        // Root may write anything, but a file that no one may write was made read-only on
+        // purpose, and "Spara" must not undo that.
+        if (!(old.st_mode & 0222))
+            throw Failure{QStringLiteral("filen är skrivskyddad"), EACCES};
+        if (::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) != 0) {
+            const int error = errno;
+            throw Failure{error == EROFS ? writeCause(error)
+                                         : QStringLiteral("du har inte behörighet att skriva i "
+                                                          "filen"),
+                          error};
+        }
+    }
+
     QSaveFile file(m_name);
     if (!file.open(QIODevice::WriteOnly))
-        throw failed(file.errorString());
-    // A write that fails only when the buffer is flushed inside commit() must not let commit()
-    // rename a short file over the old one, so flush and check first.
-    if (file.write(m_content) != m_content.size() || !file.flush() ||
-        file.error() != QFileDevice::NoError) {
-        const QString why = file.errorString();
+        throw Failure{folderCause(m_name, errno), errno};
+    // Written past Qt's buffer, so that each failure comes with its own errno: a full disk
+    // must not be told apart from a missing permission by guessing.
+    const int fd = file.handle();
+    if (!writeAll(fd, m_content, 0) || ::fsync(fd) != 0) {
+        const int error = errno;
         file.cancelWriting();
-        throw failed(why);
+        throw Failure{writeCause(error), error};
+    }
+
+    // The new file is the saver's; it takes the old one's owner and group where the saver may
+    // give them (root always; others their own name and a group they belong to), then its mode.
+    const bool keepsOwner = !exists || ::fchown(fd, old.st_uid, old.st_gid) == 0;
+    if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        const int error = errno;
+        file.cancelWriting();
+        throw Failure{writeCause(error), error};
+    }
+    if (!keepsOwner) {
+        // Replaced, the file would change hands, and those who may read it only through its
+        // owner or group could no longer. Writing the old file itself keeps all of that; the
+        // complete content is already on disk beside it, so nothing is written into it that
+        // could fail half-way for want of the content.
+        rewriteInPlace(path, old);
+        file.cancelWriting();
+        return;
     }
     if (!file.commit())
-        throw failed(file.errorString());
+        throw Failure{writeCause(errno), errno};
+    // The rename itself reaches the disk only with the folder.
+    const int folder = ::open(QFile::encodeName(QFileInfo(where(m_name)).absolutePath()),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+void SequentialOutput::rewriteInPlace(const QByteArray &path, const struct stat &old)
+{
+    const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        throw Failure{writeCause(errno), errno};
+    struct stat now;
+    QByteArray previous;
+    const bool same = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == old.st_dev &&
+                      now.st_ino == old.st_ino;
+    if (!same || !readAll(fd, &previous)) {
+        const int error = same ? errno : EBUSY;
+        ::close(fd);
+        throw Failure{same ? QStringLiteral("den gamla filen gick inte att läsa")
+                           : QStringLiteral("filen byttes ut medan den sparades"),
+                      error};
+    }
+    // Claim the room first where the file system can: a disk too full for the new content then
+    // fails before a byte of the old content is touched.
+    if (m_content.size() > previous.size() &&
+        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(m_content.size())) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT)) {
+        const int error = errno;
+        ::close(fd);
+        throw Failure{writeCause(error), error};
+    }
+    if (!replaceContent(fd, m_content)) {
+        const int error = errno;
+        m_oldFileDamaged = !replaceContent(fd, previous);
+        ::close(fd);
+        throw Failure{writeCause(error), error};
+    }
+    ::close(fd);
 }

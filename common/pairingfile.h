@@ -17,16 +17,20 @@
 inline const QString PairingFileName = QStringLiteral("pirvel.ini");
 
 class QFile;
+struct stat;
 
 class SequentialInput
 {
 public:
-    // Opens the file, relative to the working directory. Missing or unreadable: run-time error.
+    // Opens the file of the working directory; a missing or unreadable file, or one that is no
+    // regular file, is a run-time error.
     explicit SequentialInput(const QString &fileName);
     ~SequentialInput();
     SequentialInput(const SequentialInput &) = delete;
     SequentialInput &operator=(const SequentialInput &) = delete;
 
+    // Each string item names a file of the exercise folder: a path, "." or ".." is a run-time
+    // error naming the line.
     QString readString();
     qint16 readInteger();
     void close();
@@ -58,18 +62,28 @@ class SequentialOutput
 public:
     explicit SequentialOutput(const QString &fileName);
 
-    // A name that would not read back the same (a quote, a line break, a character outside
-    // Windows-1252) is refused with a run-time error before anything is written.
+    // An empty name, a name that is no bare file name, and a name that would not read back the
+    // same (a quote, a line break, a character outside Windows-1252) are refused with a run-time
+    // error before anything is written.
     void writeString(const QString &text);
     void writeInteger(qint16 value);
     // Writes everything to a temporary file beside the target and renames it over the target
-    // only when it is complete. On any failure the old file is left as it was.
+    // only when it is complete, with the old file's mode, owner and group. Where the saver may
+    // not give the new file that owner or group, the old file is rewritten in place instead,
+    // once the new content is safely beside it, so that no one loses access. A file without
+    // write permission for anyone is refused, even for root. On any failure the old file is
+    // left as it was.
     void commit();
 
 private:
+    struct Failure;
+    void save();
+    void rewriteInPlace(const QByteArray &path, const struct stat &old);
+
     QString m_name;
     QByteArray m_content;
+    bool m_oldFileDamaged = false;
 };
 
-// True when `name` survives a write and a read back unchanged.
+// True when `name` is a bare file name that survives a write and a read back unchanged.
 bool isStorableName(const QString &name);

@@ -13,6 +13,28 @@ Program &program()
     return p;
 }
 
+// The text may quote a file's bytes: a NUL must not end the line early, and an escape
+// sequence must not reach the terminal. Each control character is shown by its own symbol
+// (U+2400 and on), so the whole text stays readable.
+static QString visible(const QString &text)
+{
+    QString shown = text;
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7f)
+            c = QChar(0x2421);
+    }
+    return shown;
+}
+
+static void printLine(const QString &line)
+{
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
 static bool nobodyCanAnswer()
 {
     // The offscreen platform has no screen and no user: a modal box would wait for ever.
@@ -32,25 +54,25 @@ void installDefaultProgram(const QString &name)
         ::_exit(status);
     };
     p.report = [](const RuntimeError &error) {
-        const QString line = QStringLiteral("%1: Körningsfel %2: %3")
-                                 .arg(program().name)
-                                 .arg(error.number())
-                                 .arg(error.text());
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
-        std::fflush(stderr);
+        const QString text = visible(error.text());
+        printLine(QStringLiteral("%1: Körningsfel %2: %3")
+                      .arg(program().name)
+                      .arg(error.number())
+                      .arg(text));
         if (nobodyCanAnswer() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
             return;
         QMessageBox box(QMessageBox::Critical, program().name,
                         QStringLiteral("Körningsfel %1:\n\n%2\n\nProgrammet avslutas.")
                             .arg(error.number())
-                            .arg(error.text()),
+                            .arg(text),
                         QMessageBox::Ok);
+        // A name in the text is shown as it is, never read as markup.
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     };
     p.information = [](const QString &title, const QString &text) {
         if (nobodyCanAnswer()) {
-            std::fprintf(stderr, "%s: %s\n", title.toLocal8Bit().constData(),
-                         text.toLocal8Bit().constData());
+            printLine(QStringLiteral("%1: %2").arg(title, visible(text)));
             return;
         }
         QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok);

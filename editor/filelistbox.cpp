@@ -1,5 +1,6 @@
 #include "filelistbox.h"
 
+#include "exercisefile.h"
 #include "pairingfile.h"
 
 #include <QDir>
@@ -35,7 +36,9 @@ void FileListBox::Refresh()
         return folded != 0 ? folded < 0 : a.compare(b, Qt::CaseSensitive) < 0;
     });
     for (const QString &name : names) {
-        if (isStorableName(name))
+        // QDir lists a symbolic link by the link, whatever it leads to; a link to a FIFO or a
+        // device would then be offered as a picture or a video.
+        if (isStorableName(name) && isRegularFile(dir.filePath(name)))
             AddItem(name);
     }
 }

@@ -11,10 +11,10 @@
 // window, the picture loader and the pairing file all resolve against that same directory.
 //
 // Patterns match without regard to letter case ("*.avi" lists CLIP.AVI), as supervisors copy
-// media from cameras and other systems that write upper-case extensions. Hidden files, and
-// names that the pairing file cannot store (a quote, a line break, a character outside
-// Windows-1252), are left out: offering them would only let the supervisor save an exercise
-// that the quiz can never open.
+// media from cameras and other systems that write upper-case extensions. Hidden files, files
+// that are not regular files once symbolic links are followed, and names that the pairing file
+// cannot store (a quote, a line break, a '\', a character outside Windows-1252), are left out:
+// offering them would only let the supervisor save an exercise that the quiz can never open.
 class FileListBox : public ListBox
 {
     Q_OBJECT

@@ -1,8 +1,8 @@
-// Loaded with LD_PRELOAD, this makes writes to files under the folder named by ENOSPC_DIR fail
-// as on a full disk once a file would grow past ENOSPC_AFTER bytes (0 when unset): the write
-// that crosses the limit is cut short, as a real disk fills part-way, and every later one
-// fails with ENOSPC. With ENOSPC_DIR unset every write goes through untouched, so a test can turn
-// the fault on and off by setting the variable in its own environment.
+// Loaded with LD_PRELOAD, this makes writes (write, writev, pwrite) to files under the folder
+// named by ENOSPC_DIR fail as on a full disk once a file would grow past ENOSPC_AFTER bytes (0 when
+// unset): the write that crosses the limit is cut short, as a real disk fills part-way, and every
+// later one fails with ENOSPC. With ENOSPC_DIR unset every write goes through untouched, so a test
+// can turn the fault on and off by setting the variable in its own environment.
 
 #include <cerrno>
 #include <cstdio>
@@ -18,10 +18,12 @@ namespace {
 
 using WriteFn = ssize_t (*)(int, const void *, size_t);
 using WritevFn = ssize_t (*)(int, const struct iovec *, int);
+using PwriteFn = ssize_t (*)(int, const void *, size_t, off_t);
 
-// How many of `wanted` bytes may still go to fd; -1 when fd is not a file under the folder.
-// The file counts as full once it would grow past the limit, wherever the write starts.
-long allowance(int fd, size_t wanted)
+// How many of `wanted` bytes may still go to fd at offset `at` (-1: its current offset); -1 when
+// fd is not a file under the folder. The file counts as full once it would grow past the limit,
+// wherever the write starts.
+long allowance(int fd, size_t wanted, off_t at = -1)
 {
     const char *dir = std::getenv("ENOSPC_DIR");
     if (!dir || !*dir)
@@ -41,7 +43,8 @@ long allowance(int fd, size_t wanted)
         return -1;
     const char *after = std::getenv("ENOSPC_AFTER");
     const long limit = after ? std::atol(after) : 0;
-    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0)
+        at = ::lseek(fd, 0, SEEK_CUR);
     const long left = at >= 0 && limit > at ? limit - long(at) : 0;
     return long(wanted) < left ? long(wanted) : left;
 }
@@ -84,4 +87,22 @@ extern "C" ssize_t writev(int fd, const struct iovec *iov, int iovcnt)
         head.append(static_cast<const char *>(iov[i].iov_base), iov[i].iov_len);
     head.resize(size_t(granted));
     return realWrite(fd, head.data(), head.size());
+}
+
+extern "C" ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset)
+{
+    static const PwriteFn real = reinterpret_cast<PwriteFn>(dlsym(RTLD_NEXT, "pwrite"));
+    const long granted = count ? allowance(fd, count, offset) : -1;
+    if (granted < 0)
+        return real(fd, buf, count, offset);
+    if (granted == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return real(fd, buf, size_t(granted), offset);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void *buf, size_t count, off64_t offset)
+{
+    return pwrite(fd, buf, count, off_t(offset));
 }

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -13,8 +14,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
+#include <grp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -79,6 +84,7 @@ class TestHostile : public QObject
 
     QTcpServer m_listener;
     int m_connections = 0;
+    QTemporaryDir m_forNobody;
 
     QByteArray url(const char *path) const
     {
@@ -90,6 +96,29 @@ class TestHostile : public QObject
         QFile f(name);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
+    }
+
+    // Read only when it is a regular file: opening a FIFO would wait for a writer.
+    static QByteArray iniBytes(const QString &dir)
+    {
+        QFile f(dir + QStringLiteral("/pirvel.ini"));
+        if (!QFileInfo(f).isFile())
+            return QFileInfo(f).exists() ? "<special>" : "<none>";
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    }
+
+    // A socket file stays in the folder after its socket is closed.
+    static void makeSocket(const QByteArray &path)
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+        std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        const int bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::close(fd);
+        QVERIFY(bound == 0);
     }
 
     static void makeGoodFolder()
@@ -105,7 +134,8 @@ class TestHostile : public QObject
     }
 
     void addRow(const char *name, int programs, const QByteArray &pairing,
-                const QList<QPair<QString, QByteArray>> &files = {}, bool unreadable = false)
+                const QList<QPair<QString, QByteArray>> &files = {}, bool unreadable = false,
+                const QString &mentions = {})
     {
         for (int p : {Quiz, Editor}) {
             if (!(programs & p))
@@ -118,7 +148,7 @@ class TestHostile : public QObject
             }
             QTest::addRow("%s: %s", p == Quiz ? "pirvel" : "kolmiras", name)
                 << (p == Quiz ? QStringLiteral(PIRVEL_EXE) : QStringLiteral(KOLMIRAS_EXE))
-                << pairing << fileNames << contents << unreadable;
+                << pairing << fileNames << contents << unreadable << mentions;
         }
     }
 
@@ -130,6 +160,12 @@ private slots:
             ++m_connections;
             delete m_listener.nextPendingConnection();
         });
+        QVERIFY(m_forNobody.isValid());
+        QVERIFY(::chmod(QFile::encodeName(m_forNobody.path()).constData(), 0755) == 0);
+        for (const char *exe : {PIRVEL_EXE, KOLMIRAS_EXE}) {
+            const QString name = QFileInfo(QString::fromLocal8Bit(exe)).fileName();
+            QVERIFY(QFile::copy(QString::fromLocal8Bit(exe), m_forNobody.filePath(name)));
+        }
     }
 
     void endsWithReport_data()
@@ -137,8 +173,11 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QByteArray>("pairing"); // null: no pirvel.ini at all
         QTest::addColumn<QStringList>("fileNames");
-        QTest::addColumn<QList<QByteArray>>("contents"); // "<dir>": a folder of that name
-        QTest::addColumn<bool>("unreadable"); // pirvel.ini may not be read by the program
+        // "<dir>", "<fifo>", "<socket>": a folder, FIFO or socket of that name;
+        // "<link>target": a symbolic link to target.
+        QTest::addColumn<QList<QByteArray>>("contents");
+        QTest::addColumn<bool>("unreadable");  // pirvel.ini may not be read by the program
+        QTest::addColumn<QString>("mentions"); // what the report line must show whole
 
         const QByteArray good = ini(goodNames());
         QByteArray random(4096, '\0');
@@ -193,6 +232,41 @@ private slots:
                {{"jatte.gif", hugeDeclared("gif")}});
         addRow("text named .bmp", Quiz, ini(withName(9, "text.bmp")), {{"text.bmp", "hej"}});
         addRow("picture is a folder", Quiz, ini(withName(1, "mapp.gif")), {{"mapp.gif", "<dir>"}});
+
+        // Names reach no file outside the folder, even one that exists.
+        addRow("name /etc/hostname", Both, ini(withName(1, "/etc/hostname")), {}, false,
+               "/etc/hostname");
+        addRow("name ../x.avi", Both, ini(withName(0, "../x.avi")), {}, false, "../x.avi");
+        addRow("name sub/x.jpg", Both, ini(withName(3, "sub/x.jpg")),
+               {{"sub", "<dir>"}, {"sub/x.jpg", "<link>../bild2.bmp"}}, false, "sub/x.jpg");
+        addRow("name a\\b.jpg", Both, ini(withName(5, "a\\b.jpg")),
+               {{"a\\b.jpg", "<link>bild3.bmp"}}, false, "a\\b.jpg");
+        addRow("name .", Both, ini(withName(7, ".")), {}, false, "\".\"");
+        addRow("name ..", Both, ini(withName(2, "..")), {}, false, "\"..\"");
+        // Only regular files are opened, and no open waits.
+        addRow("FIFO as picture", Quiz, ini(withName(1, "ror.jpg")), {{"ror.jpg", "<fifo>"}}, false,
+               "ror.jpg");
+        addRow("FIFO as video", Quiz, ini(withName(0, "ror.avi")), {{"ror.avi", "<fifo>"}}, false,
+               "ror.avi");
+        addRow("FIFO as pirvel.ini", Both, good, {{"pirvel.ini", "<fifo>"}}, false, "pirvel.ini");
+        addRow("symbolic link to a FIFO as picture", Quiz, ini(withName(3, "lank.gif")),
+               {{"ror", "<fifo>"}, {"lank.gif", "<link>ror"}}, false, "lank.gif");
+        addRow("socket as picture", Quiz, ini(withName(5, "uttag.bmp")),
+               {{"uttag.bmp", "<socket>"}}, false, "uttag.bmp");
+        addRow("symbolic link to /dev/zero as video", Quiz, ini(withName(0, "noll.mov")),
+               {{"noll.mov", "<link>/dev/zero"}}, false, "noll.mov");
+        // The report quotes the whole text, NULs and all.
+        addRow("NUL in a picture name", Quiz, ini(withName(1, QByteArray("bild\0x.bmp", 10))), {},
+               false, QStringLiteral("bild\u2400x.bmp"));
+        addRow(
+            "UTF-16 pirvel.ini", Both,
+            [&good] {
+                QByteArray utf16("\xFF\xFE");
+                for (char c : good)
+                    utf16 += QByteArray(1, c) + '\0';
+                return utf16;
+            }(),
+            {}, false, "heltal");
     }
 
     void endsWithReport()
@@ -202,6 +276,7 @@ private slots:
         QFETCH(QStringList, fileNames);
         QFETCH(QList<QByteArray>, contents);
         QFETCH(bool, unreadable);
+        QFETCH(QString, mentions);
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -212,15 +287,19 @@ private slots:
             writeFile(QStringLiteral("pirvel.ini"), pairing);
         for (int i = 0; i < fileNames.size(); ++i) {
             QFile::remove(fileNames[i]);
+            const QByteArray path = QFile::encodeName(fileNames[i]);
             if (contents[i] == "<dir>")
                 QVERIFY(QDir().mkdir(fileNames[i]));
+            else if (contents[i] == "<fifo>")
+                QVERIFY(::mkfifo(path.constData(), 0644) == 0);
+            else if (contents[i] == "<socket>")
+                makeSocket(path);
+            else if (contents[i].startsWith("<link>"))
+                QVERIFY(::symlink(contents[i].mid(6).constData(), path.constData()) == 0);
             else
                 writeFile(fileNames[i], contents[i]);
         }
-        const QByteArray before = [] {
-            QFile f(QStringLiteral("pirvel.ini"));
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-        }();
+        const QByteArray before = iniBytes(dir.path());
         QDir::setCurrent(previous);
 
         const int connectionsBefore = m_connections;
@@ -230,11 +309,16 @@ private slots:
             // open to it and only pirvel.ini is closed.
             QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
             QVERIFY(::chmod(QFile::encodeName(dir.filePath("pirvel.ini")).constData(), 0) == 0);
-            if (::geteuid() == 0)
+            if (::geteuid() == 0) {
+                // The build may lie where nobody cannot go (a private temporary folder,
+                // /root); a copy of the program lies where it can.
+                program = m_forNobody.filePath(QFileInfo(program).fileName());
                 p.setChildProcessModifier([] {
-                    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 ||
+                        ::setuid(65534) != 0)
                         ::_exit(99);
                 });
+            }
         }
         p.setWorkingDirectory(dir.path());
         auto env = QProcessEnvironment::systemEnvironment();
@@ -256,8 +340,8 @@ private slots:
         QVERIFY2(err.contains(QStringLiteral("Körningsfel")), qPrintable(err));
         QCOMPARE(m_connections, connectionsBefore);
 
-        QFile after(dir.filePath(QStringLiteral("pirvel.ini")));
-        QCOMPARE(after.open(QIODevice::ReadOnly) ? after.readAll() : QByteArray("<none>"), before);
+        QVERIFY2(err.contains(mentions), qPrintable(err));
+        QCOMPARE(iniBytes(dir.path()), before);
 
         // The largest child so far; a picture that declares billions of pixels must not be
         // decoded at that size.

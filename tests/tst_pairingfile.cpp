@@ -155,6 +155,11 @@ private slots:
             << elevenLines("99999999999999999999999") << int(ErrorNumber::Overflow) << "rad 11";
         QTest::newRow("endless single line")
             << QByteArray(200000, 'x') << int(ErrorNumber::TypeMismatch) << "rad 1";
+        QTest::newRow("a name in another folder")
+            << elevenLines().replace("p2.jpg", "../p2.jpg") << int(ErrorNumber::FileNotFound)
+            << "rad 4: namnet \"../p2.jpg\"";
+        QTest::newRow("a folder as a name") << elevenLines().replace("\"s3.avi\"", "..")
+                                            << int(ErrorNumber::PathFileAccessError) << "rad 5";
     }
     void failures()
     {
@@ -210,6 +215,8 @@ private slots:
     void refusesNamesThatCannotReadBack_data()
     {
         QTest::addColumn<QString>("name");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("a folder in the name") << QStringLiteral("sub\\b.avi");
         QTest::newRow("quote") << QStringLiteral("a\"b.avi");
         QTest::newRow("CR") << QStringLiteral("a\rb.avi");
         QTest::newRow("LF") << QStringLiteral("a\nb.avi");
