@@ -13,12 +13,16 @@
 #include "twips.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace editor {
 
@@ -264,14 +268,24 @@ void Form1::Form_Load()
     m_form2 = new Form2;
     m_form2->showBackdrop();
     LoadPairingFile();
-    SignCount = 5;
-    PictureCount = 5;
+    // Five names each from a pairing file, none for a new exercise.
+    SignCount = qint16(List1->ListCount());
+    PictureCount = qint16(List2->ListCount());
     SignMode = IdleMode;
     PictureMode = IdleMode;
 }
 
 void Form1::LoadPairingFile()
 {
+    // A folder with no pirvel.ini at all is a new exercise: the lists start empty, the box
+    // clear, and "Spara" makes the file. Anything else that stops the read, a dangling link
+    // included (it says where the exercise should be), is reported as before, so that a
+    // damaged or out-of-reach exercise is never replaced unawares.
+    struct stat entry;
+    if (::lstat(QFile::encodeName(PairingFileName).constData(), &entry) != 0 && errno == ENOENT) {
+        Check1->setValue(0);
+        return;
+    }
     SequentialInput file(PairingFileName);
     for (int pair = 1; pair <= 5; ++pair) {
         List1->AddItem(file.readString());

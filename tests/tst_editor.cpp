@@ -11,10 +11,12 @@
 #include "mediawindow.h"
 #include "twips.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <cstring>
+#include <sys/stat.h>
 
 using editor::Form1;
 
@@ -46,6 +48,19 @@ bool nearColour(const QColor &a, const QColor &b)
 {
     return qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12 &&
            qAbs(a.blue() - b.blue()) < 12;
+}
+
+// Puts pirvel.ini in place: "<link>" makes it a link to a file that is not there, "<folder>"
+// a folder; a null content leaves no pirvel.ini at all.
+void placeIni(const QByteArray &content)
+{
+    QFile::remove(QStringLiteral("pirvel.ini"));
+    if (content == "<link>")
+        QVERIFY(QFile::link(QStringLiteral("borta.ini"), QStringLiteral("pirvel.ini")));
+    else if (content == "<folder>")
+        QVERIFY(QDir().mkdir(QStringLiteral("pirvel.ini")));
+    else if (!content.isNull())
+        EditorFolder::writeFile(QStringLiteral("pirvel.ini"), content);
 }
 
 struct Side
@@ -102,6 +117,7 @@ private slots:
     void pictureAddTakesTheFileListSelection();
     void missingMediaInAChosenListReportsAndEnds_data();
     void missingMediaInAChosenListReportsAndEnds();
+    void newExerciseIsSavedOnceBothListsAreFull();
     void chosenListClickWithoutSelectionDoesNothing();
     void realProgramReportsAFailedStartUp_data();
     void realProgramReportsAFailedStartUp();
@@ -114,6 +130,7 @@ void TestEditor::startUpFillsListsAndBox_data()
     QTest::newRow("flag 0 leaves the box clear") << QByteArray("0") << 0;
     QTest::newRow("flag 1 ticks the box") << QByteArray("1") << 1;
     QTest::newRow("flag 2 greys the box") << QByteArray("2") << 2;
+    QTest::newRow("no pairing file: a new exercise, empty and clear") << QByteArray() << 0;
 }
 
 void TestEditor::startUpFillsListsAndBox()
@@ -121,14 +138,15 @@ void TestEditor::startUpFillsListsAndBox()
     QFETCH(QByteArray, flag);
     QFETCH(int, value);
     EditorFolder folder;
-    folder.writeIni(folder.signs(), folder.pictures(), flag);
+    placeIni(flag.isNull() ? flag : folder.iniBytes(folder.signs(), folder.pictures(), flag));
     Form1 form;
     QVERIFY(load(form));
-    QCOMPARE(entries(form.List1), folder.signs());
-    QCOMPARE(entries(form.List2), folder.pictures());
+    const int n = flag.isNull() ? 0 : 5;
+    QCOMPARE(entries(form.List1), folder.signs().mid(0, n));
+    QCOMPARE(entries(form.List2), folder.pictures().mid(0, n));
     QCOMPARE(int(form.Check1->Value()), value);
-    QCOMPARE(form.SignCount, qint16(5));
-    QCOMPARE(form.PictureCount, qint16(5));
+    QCOMPARE(form.SignCount, qint16(n));
+    QCOMPARE(form.PictureCount, qint16(n));
     QCOMPARE(form.SignMode, editor::IdleMode);
     QCOMPARE(form.PictureMode, editor::IdleMode);
     QVERIFY(form.backdrop() && form.backdrop()->isVisible());
@@ -137,11 +155,14 @@ void TestEditor::startUpFillsListsAndBox()
 
 void TestEditor::startUpFailuresReportAndEnd_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no pirvel.ini at all
+    QTest::addColumn<QByteArray>("content"); // as placeIni() takes it
     QTest::addColumn<int>("number");
     const QByteArray names =
         EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "").chopped(2);
-    QTest::newRow("no pairing file") << QByteArray() << int(ErrorNumber::FileNotFound);
+    QTest::newRow("a link to a pairing file that is gone")
+        << QByteArray("<link>") << int(ErrorNumber::FileNotFound);
+    QTest::newRow("a folder named pirvel.ini")
+        << QByteArray("<folder>") << int(ErrorNumber::PathFileAccessError);
     QTest::newRow("ten lines only") << names << int(ErrorNumber::InputPastEndOfFile);
     QTest::newRow("flag 3 is refused by the box") << names + "3\r\n"
                                                   << int(ErrorNumber::InvalidPropertyValue);
@@ -156,10 +177,7 @@ void TestEditor::startUpFailuresReportAndEnd()
     QFETCH(QByteArray, content);
     QFETCH(int, number);
     EditorFolder folder;
-    if (content.isEmpty())
-        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
-    else
-        folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    placeIni(content);
     const QByteArray before = folder.ini();
     Form1 form;
     QVERIFY(!load(form));
@@ -169,6 +187,7 @@ void TestEditor::startUpFailuresReportAndEnd()
     QVERIFY(form.backdrop() && form.backdrop()->isVisible());
     QVERIFY(!form.isVisible());
     QCOMPARE(folder.ini(), before);
+    QCOMPARE(QFileInfo(QStringLiteral("pirvel.ini")).isSymLink(), content == "<link>");
 }
 
 void TestEditor::saveRightAfterStartUpRewritesTheItems_data()
@@ -568,6 +587,33 @@ void TestEditor::missingMediaInAChosenListReportsAndEnds()
     QCOMPARE(form.Image1->pixmap().toImage(), placeholder);
 }
 
+void TestEditor::newExerciseIsSavedOnceBothListsAreFull()
+{
+    EditorFolder folder;
+    QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
+    Form1 form;
+    QVERIFY(load(form));
+    press(form.Command1);
+    QCOMPARE(folder.messages.size(), 1);
+    QVERIFY(!folder.files().contains(QStringLiteral("pirvel.ini")));
+    for (int pair = 1; pair <= 5; ++pair) {
+        pick(form.File1, EditorFolder::sign(pair));
+        press(form.Command3);
+        pick(form.File2, EditorFolder::picture(pair));
+        press(form.Command4);
+    }
+    press(form.Command1);
+    QCOMPARE(folder.ends, QList<int>{0});
+    QCOMPARE(folder.ini(), EditorFolder::iniBytes(folder.signs(), folder.pictures(), "0"));
+    // Made like any new file, so that the learners' accounts may read it where the folder
+    // lets them.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat made;
+    QVERIFY(::stat("pirvel.ini", &made) == 0);
+    QCOMPARE(made.st_mode & 0777, 0666 & ~mask);
+}
+
 void TestEditor::chosenListClickWithoutSelectionDoesNothing()
 {
     EditorFolder folder;
@@ -586,9 +632,10 @@ void TestEditor::chosenListClickWithoutSelectionDoesNothing()
 
 void TestEditor::realProgramReportsAFailedStartUp_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no pirvel.ini
+    QTest::addColumn<QByteArray>("content"); // as placeIni() takes it
     QTest::addColumn<QString>("report");
-    QTest::newRow("no pairing file") << QByteArray() << "KOLMIRAS: Körningsfel 53: ";
+    QTest::newRow("a link to a pairing file that is gone")
+        << QByteArray("<link>") << "KOLMIRAS: Körningsfel 53: ";
     QTest::newRow("a flag the box refuses")
         << EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "7")
         << "KOLMIRAS: Körningsfel 380: ";
@@ -601,10 +648,8 @@ void TestEditor::realProgramReportsAFailedStartUp()
     QFETCH(QByteArray, content);
     QFETCH(QString, report);
     EditorFolder folder;
-    if (content.isEmpty())
-        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
-    else
-        folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    placeIni(content);
+    const QByteArray before = folder.ini();
     QProcess kolmiras;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -616,7 +661,8 @@ void TestEditor::realProgramReportsAFailedStartUp()
     QCOMPARE(kolmiras.exitCode(), 1);
     const QString err = QString::fromLocal8Bit(kolmiras.readAllStandardError());
     QVERIFY2(err.contains(report), qPrintable(err));
-    QVERIFY(folder.files().contains(QStringLiteral("pirvel.ini")) == !content.isEmpty());
+    QCOMPARE(folder.ini(), before);
+    QCOMPARE(QFileInfo(QStringLiteral("pirvel.ini")).isSymLink(), content == "<link>");
 }
 
 QTEST_MAIN(TestEditor)
