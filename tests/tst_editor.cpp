@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -61,6 +62,15 @@ void placeIni(const QByteArray &content)
         QVERIFY(QDir().mkdir(QStringLiteral("pirvel.ini")));
     else if (!content.isNull())
         EditorFolder::writeFile(QStringLiteral("pirvel.ini"), content);
+}
+
+QByteArray noise(int bytes)
+{
+    QByteArray b(bytes, '\0');
+    QRandomGenerator rng(9);
+    for (char &c : b)
+        c = char(rng.bounded(256));
+    return b;
 }
 
 struct Side
@@ -115,8 +125,10 @@ private slots:
     void previewFitsTheVideoTo2500Twips();
     void pictureClickShowsItAndLeavesTheVideo();
     void pictureAddTakesTheFileListSelection();
-    void missingMediaInAChosenListReportsAndEnds_data();
-    void missingMediaInAChosenListReportsAndEnds();
+    void failedPreviewKeepsTheWork_data();
+    void failedPreviewKeepsTheWork();
+    void clearedSelectionActsOnNothing_data();
+    void clearedSelectionActsOnNothing();
     void newExerciseIsSavedOnceBothListsAreFull();
     void chosenListClickWithoutSelectionDoesNothing();
     void realProgramReportsAFailedStartUp_data();
@@ -561,30 +573,138 @@ void TestEditor::pictureAddTakesTheFileListSelection()
     QCOMPARE(form.SelectedName, QStringLiteral("ny.gif"));
 }
 
-void TestEditor::missingMediaInAChosenListReportsAndEnds_data()
+void TestEditor::failedPreviewKeepsTheWork_data()
 {
     QTest::addColumn<int>("which");
-    QTest::newRow("a picture named in the list is missing") << 1;
-    QTest::newRow("a sign named in the list is missing") << 0;
+    QTest::addColumn<bool>("fromChosen"); // else a file list click
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("damage"); // gone, fifo, link to fifo, noise, or "": empty name
+    QTest::newRow("signs: chosen file is gone") << 0 << true << "tecken3.avi"
+                                                << "gone";
+    QTest::newRow("pictures: chosen file is gone") << 1 << true << "bild3.bmp"
+                                                   << "gone";
+    QTest::newRow("signs: chosen file is a FIFO") << 0 << true << "tecken3.avi"
+                                                  << "fifo";
+    QTest::newRow("pictures: chosen file is noise") << 1 << true << "bild3.bmp"
+                                                    << "noise";
+    QTest::newRow("pictures: empty name read from pirvel.ini") << 1 << true << ""
+                                                               << "";
+    QTest::newRow("signs: noise named .mov in the file list") << 0 << false << "brus.mov"
+                                                              << "noise";
+    QTest::newRow("signs: link to a FIFO in the file list") << 0 << false << "kö.avi"
+                                                            << "link to fifo";
+    QTest::newRow("pictures: unreadable picture in the file list") << 1 << false << "brus.jpg"
+                                                                   << "noise";
 }
 
-void TestEditor::missingMediaInAChosenListReportsAndEnds()
+// A file that cannot be shown says so in the preview's place: the work stays, a chosen entry
+// can still be taken out, and a file is never armed for adding.
+void TestEditor::failedPreviewKeepsTheWork()
 {
     QFETCH(int, which);
+    QFETCH(bool, fromChosen);
+    QFETCH(QString, name);
+    QFETCH(QString, damage);
     EditorFolder folder;
-    QVERIFY(QFile::remove(which == 0 ? EditorFolder::sign(3) : EditorFolder::picture(3)));
+    QStringList names = which == 0 ? folder.signs() : folder.pictures();
+    if (fromChosen) {
+        names[2] = name;
+        QFile::remove(name);
+        if (which == 0)
+            folder.writeIni(names, folder.pictures(), "1");
+        else
+            folder.writeIni(folder.signs(), names, "1");
+    }
+    if (damage == "noise")
+        folder.writeFile(name, noise(200 * 1024));
+    else if (damage == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(name).constData(), 0644) == 0);
+    else if (damage == "link to fifo")
+        QVERIFY(::mkfifo("kö", 0644) == 0 && QFile::link(QStringLiteral("kö"), name));
     Form1 form;
     QVERIFY(load(form));
     const Side s = side(form, which);
-    const QImage placeholder = form.Image1->pixmap().toImage();
-    pickRow(s.chosen, 2);
-    QCOMPARE(folder.reports.size(), 1);
-    QVERIFY2(folder.reportTexts.first().contains(which == 0 ? EditorFolder::sign(3)
-                                                            : EditorFolder::picture(3)),
-             qPrintable(folder.reportTexts.first()));
-    QCOMPARE(folder.ends, QList<int>{1});
+    if (!fromChosen) {
+        pickRow(s.chosen, 4);
+        press(s.button);
+        names.removeAt(4);
+    }
+    pick(fromChosen ? s.chosen : s.files, name);
+    QVERIFY(folder.reports.isEmpty());
+    QVERIFY(folder.ends.isEmpty());
+    QVERIFY(form.Label4[which]->isVisible());
+    QVERIFY2(form.Label4[which]->text().contains(name), qPrintable(form.Label4[which]->text()));
+    QVERIFY(!form.Label4[1 - which]->isVisible());
+    QCOMPARE(entries(s.chosen), names);
+    QCOMPARE(entries(side(form, 1 - which).chosen),
+             which == 0 ? folder.pictures() : folder.signs());
+
+    press(s.button);
+    if (fromChosen)
+        names.removeAt(2);
+    QCOMPARE(entries(s.chosen), names);
+    QCOMPARE(int(*s.count), names.size());
+
+    // A file that can be shown takes the text away and is added as usual.
+    const QString fresh = which == 0 ? "ny.avi" : "ny.gif";
+    pick(s.files, fresh);
+    QVERIFY(!form.Label4[which]->isVisible());
+    press(s.button);
+    QCOMPARE(entries(s.chosen), names + QStringList{fresh});
+    QVERIFY(folder.reports.isEmpty());
+}
+
+void TestEditor::clearedSelectionActsOnNothing_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<bool>("fromChosen"); // the chosen list armed removal, else a file adding
+    QTest::addColumn<QString>("gesture");
+    QTest::newRow("signs: Ctrl+click on the picked file") << 0 << false << "ctrl-click";
+    QTest::newRow("pictures: Ctrl+click on the picked file") << 1 << false << "ctrl-click";
+    QTest::newRow("pictures: Ctrl+Space on the picked file") << 1 << false << "ctrl-space";
+    QTest::newRow("signs: right-click on another file") << 0 << false << "right-click";
+    QTest::newRow("pictures: right-click on another file") << 1 << false << "right-click";
+    QTest::newRow("signs: Ctrl+click on the picked entry") << 0 << true << "ctrl-click";
+    QTest::newRow("pictures: Ctrl+Space on the picked entry") << 1 << true << "ctrl-space";
+    QTest::newRow("signs: right-click on another entry") << 0 << true << "right-click";
+}
+
+void TestEditor::clearedSelectionActsOnNothing()
+{
+    QFETCH(int, which);
+    QFETCH(bool, fromChosen);
+    QFETCH(QString, gesture);
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    pickRow(s.chosen, 4);
+    press(s.button);
+    ListBox *list = fromChosen ? static_cast<ListBox *>(s.chosen) : s.files;
+    if (fromChosen)
+        pickRow(list, 1);
+    else
+        pick(list, which == 0 ? "ny.avi" : "ny.gif");
+    const QStringList before = entries(s.chosen);
+    const int row = list->ListIndex();
+    QVERIFY(row >= 0 && *s.mode != editor::IdleMode);
+
+    if (gesture == "ctrl-space") {
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+    } else {
+        const int other = gesture == "right-click" ? (row + 1) % list->count() : row;
+        QTest::mouseClick(list->viewport(),
+                          gesture == "right-click" ? Qt::RightButton : Qt::LeftButton,
+                          gesture == "right-click" ? Qt::KeyboardModifiers() : Qt::ControlModifier,
+                          list->visualItemRect(list->item(other)).center());
+    }
+    QVERIFY(list->ListIndex() != row);
+    press(s.button);
+    QCOMPARE(entries(s.chosen), before);
+    QCOMPARE(*s.mode, editor::IdleMode);
     QCOMPARE(s.label->text(), QString());
-    QCOMPARE(form.Image1->pixmap().toImage(), placeholder);
+    QVERIFY(folder.reports.isEmpty());
 }
 
 void TestEditor::newExerciseIsSavedOnceBothListsAreFull()
