@@ -18,6 +18,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -136,6 +137,9 @@ Form1::Form1()
     setFixedSize(twipsRect(0, 0, 9510, 6825).size());
     setFont(windowFont());
     fill(this, QPalette::Window, LightYellow);
+    // The editor belongs to the quiz's kit and its desktop entry shows the quiz's icon, so the
+    // window does the same.
+    setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
     buildControls();
     connectHandlers();
 }
