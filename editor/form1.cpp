@@ -351,7 +351,16 @@ void Form1::Form_Unload(qint16 &Cancel)
 
 void Form1::Command1_Click()
 {
-    if (SignCount == 5 && PictureCount == 5) {
+    // A row without a name, read from a damaged file, is not a choice: it is asked for like a
+    // missing one, and the exercise is never saved with it.
+    auto named = [](const ListBox *list) {
+        for (int i = 0; i < list->ListCount(); ++i) {
+            if (list->List(i).isEmpty())
+                return false;
+        }
+        return true;
+    };
+    if (SignCount == 5 && PictureCount == 5 && named(List1) && named(List2)) {
         // The new content goes to a temporary file that replaces pirvel.ini only once it is
         // complete: a full disk, a read-only file or a killed program must never leave the
         // exercise truncated.

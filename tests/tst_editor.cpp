@@ -638,6 +638,10 @@ void TestEditor::failedPreviewKeepsTheWork()
     QCOMPARE(entries(s.chosen), names);
     QCOMPARE(entries(side(form, 1 - which).chosen),
              which == 0 ? folder.pictures() : folder.signs());
+    if (name.isEmpty()) {
+        press(form.Command1);
+        QCOMPARE(folder.messages.size(), 1); // "Fel", and the work goes on
+    }
 
     press(s.button);
     if (fromChosen)
