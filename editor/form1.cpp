@@ -13,12 +13,18 @@
 #include "twips.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace editor {
 
@@ -94,6 +100,30 @@ QLabel *label(const QString &text, const QFont &font, QWidget *parent)
     return l;
 }
 
+// What a teacher needs to hear about a file that cannot be previewed, in a few words; the
+// full report, with the system's own words, stays in the tooltip.
+QString shortCause(const QString &name, const RuntimeError &error)
+{
+    if (name.isEmpty())
+        return QStringLiteral("raden har inget filnamn");
+    switch (error.number()) {
+    case ErrorNumber::FileNotFound:
+        return QStringLiteral("filen finns inte");
+    case ErrorNumber::PermissionDenied:
+        return QStringLiteral("filen får inte läsas");
+    case ErrorNumber::PathFileAccessError:
+        return QStringLiteral("det är ingen vanlig fil");
+    case ErrorNumber::InvalidPicture:
+        return QStringLiteral("det är ingen bild som går att visa");
+    case ErrorNumber::MediaError:
+        return QStringLiteral("videon går inte att spela upp");
+    default: {
+        QString text = error.text();
+        return text.endsWith(QLatin1Char('.')) ? text.chopped(1) : text;
+    }
+    }
+}
+
 } // namespace
 
 Form1::Form1()
@@ -107,6 +137,9 @@ Form1::Form1()
     setFixedSize(twipsRect(0, 0, 9510, 6825).size());
     setFont(windowFont());
     fill(this, QPalette::Window, LightYellow);
+    // The editor belongs to the quiz's kit and its desktop entry shows the quiz's icon, so the
+    // window does the same.
+    setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
     buildControls();
     connectHandlers();
 }
@@ -137,6 +170,8 @@ void Form1::buildControls()
     Command3 = commandButton(QStringLiteral("Lägg till/Ta bort"), this);
     Command4 = commandButton(QStringLiteral("Lägg till/Ta bort"), this);
     Image1 = new ImageBox(this);
+    Label4[0] = label(QString(), bodyFont(), this);
+    Label4[1] = label(QString(), bodyFont(), this);
 
     File1->setObjectName(QStringLiteral("File1"));
     File2->setObjectName(QStringLiteral("File2"));
@@ -154,6 +189,7 @@ void Form1::buildControls()
         Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
         Label2[i]->setObjectName(QStringLiteral("Label2_%1").arg(i));
         Label3[i]->setObjectName(QStringLiteral("Label3_%1").arg(i));
+        Label4[i]->setObjectName(QStringLiteral("Label4_%1").arg(i));
     }
 
     Label2[0]->setGeometry(twipsRect(1020, 210, 2670, 405));
@@ -186,7 +222,16 @@ void Form1::buildControls()
         Label3[i]->setLineWidth(1);
         fill(Label3[i], QPalette::Window, palette().color(QPalette::Base));
         Label3[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        Label4[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
+        Label4[i]->setLineWidth(1);
+        fill(Label4[i], QPalette::Window, palette().color(QPalette::Base));
+        Label4[i]->setAlignment(Qt::AlignCenter);
+        Label4[i]->setWordWrap(true);
+        Label4[i]->setMargin(4);
+        Label4[i]->hide();
     }
+    Label4[0]->setGeometry(twipsRect(2040, 2520, 2055, 1935));
+    Label4[1]->setGeometry(Image1->geometry());
 
     // Positions inside a bordered box are counted from inside its border.
     Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -233,6 +278,10 @@ void Form1::connectHandlers()
     on(File2, &ListBox::Click, &Form1::File2_Click);
     on(List1, &ListBox::Click, &Form1::List1_Click);
     on(List2, &ListBox::Click, &Form1::List2_Click);
+    for (ListBox *list :
+         {static_cast<ListBox *>(File1), static_cast<ListBox *>(File2), List1, List2})
+        connect(list, &QListWidget::itemSelectionChanged, this,
+                [this] { guarded([this] { followSelection(); }); });
 }
 
 void Form1::showCentred()
@@ -264,14 +313,24 @@ void Form1::Form_Load()
     m_form2 = new Form2;
     m_form2->showBackdrop();
     LoadPairingFile();
-    SignCount = 5;
-    PictureCount = 5;
+    // Five names each from a pairing file, none for a new exercise.
+    SignCount = qint16(List1->ListCount());
+    PictureCount = qint16(List2->ListCount());
     SignMode = IdleMode;
     PictureMode = IdleMode;
 }
 
 void Form1::LoadPairingFile()
 {
+    // A folder with no pirvel.ini at all is a new exercise: the lists start empty, the box
+    // clear, and "Spara" makes the file. Anything else that stops the read, a dangling link
+    // included (it says where the exercise should be), is reported as before, so that a
+    // damaged or out-of-reach exercise is never replaced unawares.
+    struct stat entry;
+    if (::lstat(QFile::encodeName(PairingFileName).constData(), &entry) != 0 && errno == ENOENT) {
+        Check1->setValue(0);
+        return;
+    }
     SequentialInput file(PairingFileName);
     for (int pair = 1; pair <= 5; ++pair) {
         List1->AddItem(file.readString());
@@ -292,7 +351,16 @@ void Form1::Form_Unload(qint16 &Cancel)
 
 void Form1::Command1_Click()
 {
-    if (SignCount == 5 && PictureCount == 5) {
+    // A row without a name, read from a damaged file, is not a choice: it is asked for like a
+    // missing one, and the exercise is never saved with it.
+    auto named = [](const ListBox *list) {
+        for (int i = 0; i < list->ListCount(); ++i) {
+            if (list->List(i).isEmpty())
+                return false;
+        }
+        return true;
+    };
+    if (SignCount == 5 && PictureCount == 5 && named(List1) && named(List2)) {
         // The new content goes to a temporary file that replaces pirvel.ini only once it is
         // complete: a full disk, a read-only file or a killed program must never leave the
         // exercise truncated.
@@ -325,13 +393,57 @@ void Form1::previewSign()
     MCIWnd1->setCommand(QStringLiteral("Play"));
 }
 
+void Form1::showProblem(int side, const QString &name, const RuntimeError &error)
+{
+    QLabel *problem = Label4[side];
+    // The sign preview may have grown past its place with the last video; cover all of it.
+    if (side == 0)
+        problem->setGeometry(twipsRect(2040, 2520, 2055, 1935).united(MCIWnd1->geometry()));
+    const int width = problem->contentsRect().width() - 2 * problem->margin();
+    const QString shownName = problem->fontMetrics().elidedText(QStringLiteral("\"%1\"").arg(name),
+                                                                Qt::ElideMiddle, width);
+    problem->setText(
+        QStringLiteral("Kan inte visa\n%1:\n%2.").arg(shownName, shortCause(name, error)));
+    problem->setToolTip(error.text());
+    problem->raise();
+    problem->show();
+}
+
+// Only one list of a side shows a selection at a time, the one whose click armed the side.
+void Form1::followSelection()
+{
+    if ((SignMode == AddMode && File1->FileName() != Label3[0]->text()) ||
+        (SignMode == RemoveMode && List1->ListIndex() != SignRemoveIndex)) {
+        SignMode = IdleMode;
+        Label3[0]->clear();
+    }
+    if ((PictureMode == AddMode && File2->FileName() != Label3[1]->text()) ||
+        (PictureMode == RemoveMode && List2->ListIndex() != PictureRemoveIndex)) {
+        PictureMode = IdleMode;
+        Label3[1]->clear();
+    }
+}
+
 void Form1::File1_Click()
 {
+    const quint64 preview = ++m_signPreviews;
+    List1->clearSelection();
     SelectedName = File1->FileName();
-    MCIWnd1->setFileName(SelectedName);
-    Label3[0]->setText(SelectedName);
-    SignMode = AddMode;
-    previewSign();
+    const QString name = SelectedName;
+    try {
+        MCIWnd1->setFileName(name);
+        Label4[0]->hide();
+        Label3[0]->setText(name);
+        SignMode = AddMode;
+        previewSign();
+    } catch (const RuntimeError &error) {
+        if (preview != m_signPreviews)
+            return;
+        showProblem(0, name, error);
+        // Never armed: the editor does not add a file it could not show.
+        SignMode = IdleMode;
+        Label3[0]->clear();
+    }
 }
 
 void Form1::List1_Click()
@@ -339,12 +451,22 @@ void Form1::List1_Click()
     // A click that leaves nothing selected has no entry to preview or to remove.
     if (List1->ListIndex() < 0)
         return;
+    const quint64 preview = ++m_signPreviews;
+    File1->clearSelection();
     ClickedIndex = qint16(List1->ListIndex());
     SignRemoveIndex = ClickedIndex;
-    MCIWnd1->setFileName(List1->List(ClickedIndex));
-    Label3[0]->setText(List1->List(ClickedIndex));
+    const QString name = List1->List(ClickedIndex);
+    // Armed before the preview, so that an entry whose file is gone can still be taken out.
+    Label3[0]->setText(name);
     SignMode = RemoveMode;
-    previewSign();
+    try {
+        MCIWnd1->setFileName(name);
+        Label4[0]->hide();
+        previewSign();
+    } catch (const RuntimeError &error) {
+        if (preview == m_signPreviews)
+            showProblem(0, name, error);
+    }
 }
 
 void Form1::Command3_Click()
@@ -352,6 +474,8 @@ void Form1::Command3_Click()
     switch (SignMode) {
     case AddMode: {
         SelectedName = Label3[0]->text();
+        if (SelectedName.isEmpty())
+            break;
         const qint16 count = SignCount;
         bool present = false;
         for (qint16 i = 0; i <= count - 1; ++i) {
@@ -377,8 +501,17 @@ void Form1::Command3_Click()
 
 void Form1::File2_Click()
 {
+    List2->clearSelection();
     SelectedName = File2->FileName();
-    Image1->setPictureFile(SelectedName);
+    try {
+        Image1->setPictureFile(SelectedName);
+    } catch (const RuntimeError &error) {
+        showProblem(1, SelectedName, error);
+        PictureMode = IdleMode;
+        Label3[1]->clear();
+        return;
+    }
+    Label4[1]->hide();
     Label3[1]->setText(SelectedName);
     PictureMode = AddMode;
 }
@@ -387,11 +520,18 @@ void Form1::List2_Click()
 {
     if (List2->ListIndex() < 0)
         return;
+    File2->clearSelection();
     ClickedIndex = qint16(List2->ListIndex());
     PictureRemoveIndex = ClickedIndex;
-    Image1->setPictureFile(List2->List(ClickedIndex));
-    Label3[1]->setText(List2->List(ClickedIndex));
+    const QString name = List2->List(ClickedIndex);
+    Label3[1]->setText(name);
     PictureMode = RemoveMode;
+    try {
+        Image1->setPictureFile(name);
+        Label4[1]->hide();
+    } catch (const RuntimeError &error) {
+        showProblem(1, name, error);
+    }
 }
 
 void Form1::Command4_Click()
@@ -401,6 +541,8 @@ void Form1::Command4_Click()
         // The picture side takes the name selected in the file list at the moment of the
         // press, not the label's text.
         const QString name = File2->FileName();
+        if (name.isEmpty())
+            break;
         const qint16 count = PictureCount;
         bool present = false;
         for (qint16 i = 0; i <= count - 1; ++i) {

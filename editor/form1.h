@@ -8,8 +8,13 @@
 // file, a click in the chosen list arms removing that entry, and the side's "Lägg till/Ta bort"
 // button then does what is armed. Every action is one handler run to completion; the only
 // yield point is the event pass in a video preview.
+//
+// A side acts only on what the user sees: the row that armed it must still be the one
+// selected, or the side falls idle. A file that cannot be shown is not armed for adding; its
+// preview's place says why instead, and the teacher's work goes on.
 
 #include "backdrop.h"
+#include "runtimeerror.h"
 
 #include <QPointer>
 #include <QString>
@@ -49,6 +54,8 @@ public:
     ListBox *List2;
     MediaWindow *MCIWnd1;
     ImageBox *Image1;
+    // Over each preview, shown only when the last file picked on that side could not be shown.
+    QLabel *Label4[2];
     QFrame *Picture1;
     CheckBox *Check1;
     QPushButton *Command1;
@@ -89,8 +96,13 @@ private:
     void buildControls();
     void connectHandlers();
     void previewSign();
+    void showProblem(int side, const QString &name, const RuntimeError &error);
+    void followSelection();
 
     QPointer<Form2> m_form2;
+    // Counts the sign previews begun, so that one interrupted at its yield by a newer one
+    // leaves the verdict to the newer.
+    quint64 m_signPreviews = 0;
 };
 
 } // namespace editor

@@ -20,6 +20,8 @@ void ListBox::AddItem(const QString &text)
 {
     auto *item = new QListWidgetItem(text);
     item->setSizeHint(QSize(1, RowHeight));
+    // The lists are narrow, and a long name is cut at their edge: hovering shows it whole.
+    item->setToolTip(text);
     addItem(item);
 }
 

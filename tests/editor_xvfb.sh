@@ -3,7 +3,10 @@
 #   1. remove a sign, "Spara" shows "Fel" and writes nothing, OK, add a video, "Spara" writes
 #      pirvel.ini and the program ends with status 0;
 #   2. with writes in the folder failing as on a full disk (enospc_preload), "Spara" gives the
-#      run-time error report, the program ends non-zero and pirvel.ini is byte for byte as before.
+#      run-time error report, the program ends non-zero and pirvel.ini is byte for byte as before;
+#   3. in a folder without pirvel.ini, pick five videos and five pictures, "Spara" makes it;
+#   4. mend an exercise whose third sign is gone: click it (the preview's place says why),
+#      remove it, add another video, "Spara".
 # Usage: editor_xvfb.sh KOLMIRAS ENOSPC_PRELOAD FIXTURES_DIR
 set -eu
 exe=$1 preload=$2 fixtures=$3
@@ -81,7 +84,42 @@ click() {
 list1_row2="200 105"   # List1 at 152,80; rows 16 px from 81
 file1_row1="40 89"     # File1 at 7,80
 command3="60 60"       # "Lägg till/Ta bort", sign side
+command4="399 60"      # "Lägg till/Ta bort", picture side
 command1="508 429"     # "Spara"
+file1_row() { echo 40 $((89 + 16 * $1)); }
+file2_row() { echo 376 $((88 + 16 * $1)); } # File2 at 336,79
+list1_row() { echo 200 $((89 + 16 * $1)); }
+sign_preview="136 168 137 129" # where MCIWnd1 stands
+
+light_share() {
+    # light_share X Y W H: percent of near-white pixels in that part of the client area
+    ffmpeg -loglevel error -f x11grab -video_size "$3x$4" -i "$DISPLAY+$((X + $1)),$((Y + $2))" \
+        -frames:v 1 -pix_fmt gray -f rawvideo - |
+        od -An -v -tu1 | tr -s ' ' '\n' |
+        awk 'NF { n++; if ($1 > 200) l++ } END { print n ? int(100 * l / n) : 0 }'
+}
+
+await_light() {
+    # await_light above|below PERCENT X Y W H: within 10 s, or fail
+    for _ in $(seq 50); do
+        share=$(light_share "$3" "$4" "$5" "$6")
+        if [ "$1" = above ]; then [ "$share" -gt "$2" ] && return 0; fi
+        if [ "$1" = below ]; then [ "$share" -lt "$2" ] && return 0; fi
+        sleep 0.2
+    done
+    fail "the preview's place is $share% light, not $1 $2%"
+}
+
+media_folder() {
+    # media_folder NAME: a folder of five signs and five pictures; sets ex
+    ex="$work/$1"
+    mkdir "$ex"
+    ex=$(cd "$ex" && pwd -P)
+    for i in 1 2 3 4 5; do
+        cp "$fixtures/red200.avi" "$ex/tecken$i.avi"
+        cp "$fixtures/blue80x20.gif" "$ex/bild$i.gif"
+    done
+}
 
 await_end() {
     # sets status to that of kolmiras once it has ended (within 20 s)
@@ -141,5 +179,63 @@ await_end
 grep -q "Körningsfel" "$work/err" || fail "no run-time error report on stderr: $(cat "$work/err")"
 cmp "$ex/pirvel.ini" "$work/original.ini" || fail "a failed save changed pirvel.ini"
 ls -a "$ex" | cmp -s - "$work/before.ls" || fail "a failed save left files: $(ls -a "$ex")"
+
+new_exercise() {
+    echo "3: a new exercise in a folder without pirvel.ini"
+    media_folder ny
+    start
+    for row in 0 1 2 3 4; do
+        # shellcheck disable=SC2046
+        click $(file1_row $row)
+        # shellcheck disable=SC2086
+        click $command3
+        # shellcheck disable=SC2046
+        click $(file2_row $row)
+        # shellcheck disable=SC2086
+        click $command4
+    done
+    # shellcheck disable=SC2086
+    click $command1
+    await_end
+    [ "$status" = 0 ] || fail "kolmiras ended with status $status: $(cat "$work/err")"
+    ini tecken1.avi bild1.gif tecken2.avi bild2.gif tecken3.avi bild3.gif tecken4.avi bild4.gif \
+        tecken5.avi bild5.gif 0 >"$work/expected.ini"
+    cmp "$ex/pirvel.ini" "$work/expected.ini" || fail "new pirvel.ini: $(od -c "$ex/pirvel.ini")"
+}
+
+mend_stale() {
+    echo "4: mend an exercise whose third sign is gone"
+    media_folder lagad
+    cp "$fixtures/green100.mov" "$ex/ny.mov"
+    ini tecken1.avi bild1.gif tecken2.avi bild2.gif tecken3.avi bild3.gif tecken4.avi bild4.gif \
+        tecken5.avi bild5.gif 1 >"$ex/pirvel.ini"
+    rm "$ex/tecken3.avi"
+    start
+    # shellcheck disable=SC2086
+    await_light below 20 $sign_preview
+    # shellcheck disable=SC2046
+    click $(list1_row 2)
+    # shellcheck disable=SC2086
+    await_light above 70 $sign_preview
+    kill -0 "$app_pid" 2>/dev/null || fail "kolmiras ended at the missing sign: $(cat "$work/err")"
+    # shellcheck disable=SC2086
+    click $command3
+    # shellcheck disable=SC2046
+    click $(file1_row 0)
+    # shellcheck disable=SC2086
+    await_light below 20 $sign_preview
+    # shellcheck disable=SC2086
+    click $command3
+    # shellcheck disable=SC2086
+    click $command1
+    await_end
+    [ "$status" = 0 ] || fail "kolmiras ended with status $status: $(cat "$work/err")"
+    ini tecken1.avi bild1.gif tecken2.avi bild2.gif tecken4.avi bild3.gif tecken5.avi bild4.gif \
+        ny.mov bild5.gif 1 >"$work/expected.ini"
+    cmp "$ex/pirvel.ini" "$work/expected.ini" || fail "mended pirvel.ini: $(od -c "$ex/pirvel.ini")"
+}
+
+new_exercise
+mend_stale
 
 echo "PASS"

@@ -11,10 +11,13 @@
 #include "mediawindow.h"
 #include "twips.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <cstring>
+#include <sys/stat.h>
 
 using editor::Form1;
 
@@ -46,6 +49,28 @@ bool nearColour(const QColor &a, const QColor &b)
 {
     return qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12 &&
            qAbs(a.blue() - b.blue()) < 12;
+}
+
+// Puts pirvel.ini in place: "<link>" makes it a link to a file that is not there, "<folder>"
+// a folder; a null content leaves no pirvel.ini at all.
+void placeIni(const QByteArray &content)
+{
+    QFile::remove(QStringLiteral("pirvel.ini"));
+    if (content == "<link>")
+        QVERIFY(QFile::link(QStringLiteral("borta.ini"), QStringLiteral("pirvel.ini")));
+    else if (content == "<folder>")
+        QVERIFY(QDir().mkdir(QStringLiteral("pirvel.ini")));
+    else if (!content.isNull())
+        EditorFolder::writeFile(QStringLiteral("pirvel.ini"), content);
+}
+
+QByteArray noise(int bytes)
+{
+    QByteArray b(bytes, '\0');
+    QRandomGenerator rng(9);
+    for (char &c : b)
+        c = char(rng.bounded(256));
+    return b;
 }
 
 struct Side
@@ -100,8 +125,11 @@ private slots:
     void previewFitsTheVideoTo2500Twips();
     void pictureClickShowsItAndLeavesTheVideo();
     void pictureAddTakesTheFileListSelection();
-    void missingMediaInAChosenListReportsAndEnds_data();
-    void missingMediaInAChosenListReportsAndEnds();
+    void failedPreviewKeepsTheWork_data();
+    void failedPreviewKeepsTheWork();
+    void clearedSelectionActsOnNothing_data();
+    void clearedSelectionActsOnNothing();
+    void newExerciseIsSavedOnceBothListsAreFull();
     void chosenListClickWithoutSelectionDoesNothing();
     void realProgramReportsAFailedStartUp_data();
     void realProgramReportsAFailedStartUp();
@@ -114,6 +142,7 @@ void TestEditor::startUpFillsListsAndBox_data()
     QTest::newRow("flag 0 leaves the box clear") << QByteArray("0") << 0;
     QTest::newRow("flag 1 ticks the box") << QByteArray("1") << 1;
     QTest::newRow("flag 2 greys the box") << QByteArray("2") << 2;
+    QTest::newRow("no pairing file: a new exercise, empty and clear") << QByteArray() << 0;
 }
 
 void TestEditor::startUpFillsListsAndBox()
@@ -121,14 +150,15 @@ void TestEditor::startUpFillsListsAndBox()
     QFETCH(QByteArray, flag);
     QFETCH(int, value);
     EditorFolder folder;
-    folder.writeIni(folder.signs(), folder.pictures(), flag);
+    placeIni(flag.isNull() ? flag : folder.iniBytes(folder.signs(), folder.pictures(), flag));
     Form1 form;
     QVERIFY(load(form));
-    QCOMPARE(entries(form.List1), folder.signs());
-    QCOMPARE(entries(form.List2), folder.pictures());
+    const int n = flag.isNull() ? 0 : 5;
+    QCOMPARE(entries(form.List1), folder.signs().mid(0, n));
+    QCOMPARE(entries(form.List2), folder.pictures().mid(0, n));
     QCOMPARE(int(form.Check1->Value()), value);
-    QCOMPARE(form.SignCount, qint16(5));
-    QCOMPARE(form.PictureCount, qint16(5));
+    QCOMPARE(form.SignCount, qint16(n));
+    QCOMPARE(form.PictureCount, qint16(n));
     QCOMPARE(form.SignMode, editor::IdleMode);
     QCOMPARE(form.PictureMode, editor::IdleMode);
     QVERIFY(form.backdrop() && form.backdrop()->isVisible());
@@ -137,11 +167,14 @@ void TestEditor::startUpFillsListsAndBox()
 
 void TestEditor::startUpFailuresReportAndEnd_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no pirvel.ini at all
+    QTest::addColumn<QByteArray>("content"); // as placeIni() takes it
     QTest::addColumn<int>("number");
     const QByteArray names =
         EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "").chopped(2);
-    QTest::newRow("no pairing file") << QByteArray() << int(ErrorNumber::FileNotFound);
+    QTest::newRow("a link to a pairing file that is gone")
+        << QByteArray("<link>") << int(ErrorNumber::FileNotFound);
+    QTest::newRow("a folder named pirvel.ini")
+        << QByteArray("<folder>") << int(ErrorNumber::PathFileAccessError);
     QTest::newRow("ten lines only") << names << int(ErrorNumber::InputPastEndOfFile);
     QTest::newRow("flag 3 is refused by the box") << names + "3\r\n"
                                                   << int(ErrorNumber::InvalidPropertyValue);
@@ -156,10 +189,7 @@ void TestEditor::startUpFailuresReportAndEnd()
     QFETCH(QByteArray, content);
     QFETCH(int, number);
     EditorFolder folder;
-    if (content.isEmpty())
-        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
-    else
-        folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    placeIni(content);
     const QByteArray before = folder.ini();
     Form1 form;
     QVERIFY(!load(form));
@@ -169,6 +199,7 @@ void TestEditor::startUpFailuresReportAndEnd()
     QVERIFY(form.backdrop() && form.backdrop()->isVisible());
     QVERIFY(!form.isVisible());
     QCOMPARE(folder.ini(), before);
+    QCOMPARE(QFileInfo(QStringLiteral("pirvel.ini")).isSymLink(), content == "<link>");
 }
 
 void TestEditor::saveRightAfterStartUpRewritesTheItems_data()
@@ -542,30 +573,169 @@ void TestEditor::pictureAddTakesTheFileListSelection()
     QCOMPARE(form.SelectedName, QStringLiteral("ny.gif"));
 }
 
-void TestEditor::missingMediaInAChosenListReportsAndEnds_data()
+void TestEditor::failedPreviewKeepsTheWork_data()
 {
     QTest::addColumn<int>("which");
-    QTest::newRow("a picture named in the list is missing") << 1;
-    QTest::newRow("a sign named in the list is missing") << 0;
+    QTest::addColumn<bool>("fromChosen"); // else a file list click
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("damage"); // gone, fifo, link to fifo, noise, or "": empty name
+    QTest::newRow("signs: chosen file is gone") << 0 << true << "tecken3.avi"
+                                                << "gone";
+    QTest::newRow("pictures: chosen file is gone") << 1 << true << "bild3.bmp"
+                                                   << "gone";
+    QTest::newRow("signs: chosen file is a FIFO") << 0 << true << "tecken3.avi"
+                                                  << "fifo";
+    QTest::newRow("pictures: chosen file is noise") << 1 << true << "bild3.bmp"
+                                                    << "noise";
+    QTest::newRow("pictures: empty name read from pirvel.ini") << 1 << true << ""
+                                                               << "";
+    QTest::newRow("signs: noise named .mov in the file list") << 0 << false << "brus.mov"
+                                                              << "noise";
+    QTest::newRow("signs: link to a FIFO in the file list") << 0 << false << "kö.avi"
+                                                            << "link to fifo";
+    QTest::newRow("pictures: unreadable picture in the file list") << 1 << false << "brus.jpg"
+                                                                   << "noise";
 }
 
-void TestEditor::missingMediaInAChosenListReportsAndEnds()
+// A file that cannot be shown says so in the preview's place: the work stays, a chosen entry
+// can still be taken out, and a file is never armed for adding.
+void TestEditor::failedPreviewKeepsTheWork()
 {
     QFETCH(int, which);
+    QFETCH(bool, fromChosen);
+    QFETCH(QString, name);
+    QFETCH(QString, damage);
     EditorFolder folder;
-    QVERIFY(QFile::remove(which == 0 ? EditorFolder::sign(3) : EditorFolder::picture(3)));
+    QStringList names = which == 0 ? folder.signs() : folder.pictures();
+    if (fromChosen) {
+        names[2] = name;
+        QFile::remove(name);
+        if (which == 0)
+            folder.writeIni(names, folder.pictures(), "1");
+        else
+            folder.writeIni(folder.signs(), names, "1");
+    }
+    if (damage == "noise")
+        folder.writeFile(name, noise(200 * 1024));
+    else if (damage == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(name).constData(), 0644) == 0);
+    else if (damage == "link to fifo")
+        QVERIFY(::mkfifo("kö", 0644) == 0 && QFile::link(QStringLiteral("kö"), name));
     Form1 form;
     QVERIFY(load(form));
     const Side s = side(form, which);
-    const QImage placeholder = form.Image1->pixmap().toImage();
-    pickRow(s.chosen, 2);
-    QCOMPARE(folder.reports.size(), 1);
-    QVERIFY2(folder.reportTexts.first().contains(which == 0 ? EditorFolder::sign(3)
-                                                            : EditorFolder::picture(3)),
-             qPrintable(folder.reportTexts.first()));
-    QCOMPARE(folder.ends, QList<int>{1});
+    if (!fromChosen) {
+        pickRow(s.chosen, 4);
+        press(s.button);
+        names.removeAt(4);
+    }
+    pick(fromChosen ? s.chosen : s.files, name);
+    QVERIFY(folder.reports.isEmpty());
+    QVERIFY(folder.ends.isEmpty());
+    QVERIFY(form.Label4[which]->isVisible());
+    QVERIFY2(form.Label4[which]->text().contains(name), qPrintable(form.Label4[which]->text()));
+    QVERIFY(!form.Label4[1 - which]->isVisible());
+    QCOMPARE(entries(s.chosen), names);
+    QCOMPARE(entries(side(form, 1 - which).chosen),
+             which == 0 ? folder.pictures() : folder.signs());
+    if (name.isEmpty()) {
+        press(form.Command1);
+        QCOMPARE(folder.messages.size(), 1); // "Fel", and the work goes on
+    }
+
+    press(s.button);
+    if (fromChosen)
+        names.removeAt(2);
+    QCOMPARE(entries(s.chosen), names);
+    QCOMPARE(int(*s.count), names.size());
+
+    // A file that can be shown takes the text away and is added as usual.
+    const QString fresh = which == 0 ? "ny.avi" : "ny.gif";
+    pick(s.files, fresh);
+    QVERIFY(!form.Label4[which]->isVisible());
+    press(s.button);
+    QCOMPARE(entries(s.chosen), names + QStringList{fresh});
+    QVERIFY(folder.reports.isEmpty());
+}
+
+void TestEditor::clearedSelectionActsOnNothing_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<bool>("fromChosen"); // the chosen list armed removal, else a file adding
+    QTest::addColumn<QString>("gesture");
+    QTest::newRow("signs: Ctrl+click on the picked file") << 0 << false << "ctrl-click";
+    QTest::newRow("pictures: Ctrl+click on the picked file") << 1 << false << "ctrl-click";
+    QTest::newRow("pictures: Ctrl+Space on the picked file") << 1 << false << "ctrl-space";
+    QTest::newRow("signs: right-click on another file") << 0 << false << "right-click";
+    QTest::newRow("pictures: right-click on another file") << 1 << false << "right-click";
+    QTest::newRow("signs: Ctrl+click on the picked entry") << 0 << true << "ctrl-click";
+    QTest::newRow("pictures: Ctrl+Space on the picked entry") << 1 << true << "ctrl-space";
+    QTest::newRow("signs: right-click on another entry") << 0 << true << "right-click";
+}
+
+void TestEditor::clearedSelectionActsOnNothing()
+{
+    QFETCH(int, which);
+    QFETCH(bool, fromChosen);
+    QFETCH(QString, gesture);
+    EditorFolder folder;
+    Form1 form;
+    QVERIFY(load(form));
+    const Side s = side(form, which);
+    pickRow(s.chosen, 4);
+    press(s.button);
+    ListBox *list = fromChosen ? static_cast<ListBox *>(s.chosen) : s.files;
+    if (fromChosen)
+        pickRow(list, 1);
+    else
+        pick(list, which == 0 ? "ny.avi" : "ny.gif");
+    const QStringList before = entries(s.chosen);
+    const int row = list->ListIndex();
+    QVERIFY(row >= 0 && *s.mode != editor::IdleMode);
+
+    if (gesture == "ctrl-space") {
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+    } else {
+        const int other = gesture == "right-click" ? (row + 1) % list->count() : row;
+        QTest::mouseClick(list->viewport(),
+                          gesture == "right-click" ? Qt::RightButton : Qt::LeftButton,
+                          gesture == "right-click" ? Qt::KeyboardModifiers() : Qt::ControlModifier,
+                          list->visualItemRect(list->item(other)).center());
+    }
+    QVERIFY(list->ListIndex() != row);
+    press(s.button);
+    QCOMPARE(entries(s.chosen), before);
+    QCOMPARE(*s.mode, editor::IdleMode);
     QCOMPARE(s.label->text(), QString());
-    QCOMPARE(form.Image1->pixmap().toImage(), placeholder);
+    QVERIFY(folder.reports.isEmpty());
+}
+
+void TestEditor::newExerciseIsSavedOnceBothListsAreFull()
+{
+    EditorFolder folder;
+    QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
+    Form1 form;
+    QVERIFY(load(form));
+    press(form.Command1);
+    QCOMPARE(folder.messages.size(), 1);
+    QVERIFY(!folder.files().contains(QStringLiteral("pirvel.ini")));
+    for (int pair = 1; pair <= 5; ++pair) {
+        pick(form.File1, EditorFolder::sign(pair));
+        press(form.Command3);
+        pick(form.File2, EditorFolder::picture(pair));
+        press(form.Command4);
+    }
+    press(form.Command1);
+    QCOMPARE(folder.ends, QList<int>{0});
+    QCOMPARE(folder.ini(), EditorFolder::iniBytes(folder.signs(), folder.pictures(), "0"));
+    // Made like any new file, so that the learners' accounts may read it where the folder
+    // lets them.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat made;
+    QVERIFY(::stat("pirvel.ini", &made) == 0);
+    QCOMPARE(made.st_mode & 0777, 0666 & ~mask);
 }
 
 void TestEditor::chosenListClickWithoutSelectionDoesNothing()
@@ -586,9 +756,10 @@ void TestEditor::chosenListClickWithoutSelectionDoesNothing()
 
 void TestEditor::realProgramReportsAFailedStartUp_data()
 {
-    QTest::addColumn<QByteArray>("content"); // empty: no pirvel.ini
+    QTest::addColumn<QByteArray>("content"); // as placeIni() takes it
     QTest::addColumn<QString>("report");
-    QTest::newRow("no pairing file") << QByteArray() << "KOLMIRAS: Körningsfel 53: ";
+    QTest::newRow("a link to a pairing file that is gone")
+        << QByteArray("<link>") << "KOLMIRAS: Körningsfel 53: ";
     QTest::newRow("a flag the box refuses")
         << EditorFolder::iniBytes(EditorFolder::signs(), EditorFolder::pictures(), "7")
         << "KOLMIRAS: Körningsfel 380: ";
@@ -601,10 +772,8 @@ void TestEditor::realProgramReportsAFailedStartUp()
     QFETCH(QByteArray, content);
     QFETCH(QString, report);
     EditorFolder folder;
-    if (content.isEmpty())
-        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
-    else
-        folder.writeFile(QStringLiteral("pirvel.ini"), content);
+    placeIni(content);
+    const QByteArray before = folder.ini();
     QProcess kolmiras;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -616,7 +785,8 @@ void TestEditor::realProgramReportsAFailedStartUp()
     QCOMPARE(kolmiras.exitCode(), 1);
     const QString err = QString::fromLocal8Bit(kolmiras.readAllStandardError());
     QVERIFY2(err.contains(report), qPrintable(err));
-    QVERIFY(folder.files().contains(QStringLiteral("pirvel.ini")) == !content.isEmpty());
+    QCOMPARE(folder.ini(), before);
+    QCOMPARE(QFileInfo(QStringLiteral("pirvel.ini")).isSymLink(), content == "<link>");
 }
 
 QTEST_MAIN(TestEditor)

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QToolTip>
 
 using editor::Form1;
 
@@ -44,6 +45,8 @@ private slots:
     void emptyFolderOffersNothingToPick();
     void clicksFromMouseAndArrowKeys();
     void userTogglesTheBoxBetweenClearAndTicked();
+    void hoverShowsALongNameWhole_data();
+    void hoverShowsALongNameWhole();
 
 private:
     EditorFolder *m_folder = nullptr;
@@ -78,8 +81,9 @@ void TestEditorLook::windowFrameAndCaption()
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-    QVERIFY(m_form->windowIcon().isNull() ||
-            m_form->windowIcon().cacheKey() == QApplication::windowIcon().cacheKey());
+    // An icon of its own for the window manager's title bar and task switcher.
+    QVERIFY(!m_form->windowIcon().isNull());
+    QVERIFY(m_form->windowIcon().cacheKey() != QApplication::windowIcon().cacheKey());
     const QRect screen = m_form->screen()->availableGeometry();
     const QPoint off = m_form->frameGeometry().center() - screen.center();
     QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1,
@@ -402,6 +406,45 @@ void TestEditorLook::userTogglesTheBoxBetweenClearAndTicked()
         seen << m_form->Check1->Value();
     }
     QCOMPARE(seen, (QList<int>{1, 0, 1}));
+}
+
+void TestEditorLook::hoverShowsALongNameWhole_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("name");
+    const QString video = QStringLiteral("sommarlägret 2026, tecknet för midsommarstång.avi");
+    const QString picture = QStringLiteral("sommarlägret 2026, bild av en midsommarstång.bmp");
+    QTest::newRow("sign files") << "File1" << video;
+    QTest::newRow("picture files") << "File2" << picture;
+    QTest::newRow("chosen signs") << "List1" << video;
+    QTest::newRow("chosen pictures") << "List2" << picture;
+}
+
+void TestEditorLook::hoverShowsALongNameWhole()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, name);
+    QStringList signs = EditorFolder::signs(), pictures = EditorFolder::pictures();
+    signs[0] = name.endsWith(QLatin1String(".avi")) ? name : signs[0];
+    pictures[0] = name.endsWith(QLatin1String(".bmp")) ? name : pictures[0];
+    m_folder->writeIni(signs, pictures, "1");
+    EditorFolder::makePicture(pictures[0], Qt::red);
+    EditorFolder::copyClip("red200.avi", signs[0]);
+    Form1 form;
+    guarded([&] { form.Form_Load(); });
+    form.showCentred();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *box = form.findChild<ListBox *>(list);
+    QListWidgetItem *row = box->findItems(name, Qt::MatchExactly).value(0);
+    QVERIFY(row);
+    // The name is cut at the list's edge, so only the hover shows it whole.
+    QVERIFY(box->fontMetrics().horizontalAdvance(name) > box->viewport()->width());
+    const QPoint at = box->visualItemRect(row).center();
+    QHelpEvent hover(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(box->viewport(), &hover);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), name);
+    QToolTip::hideText();
 }
 
 QTEST_MAIN(TestEditorLook)
