@@ -26,22 +26,71 @@ QString &audioOutput()
     return ao;
 }
 
-// Far above what the quiz or the editor ever asks for, and small enough that the frame buffer
-// stays a few hundred megabytes at most.
-constexpr int MaxSidePixels = 8192;
-
 constexpr int OpenTimeoutMs = 10000;
+
+// Every option in one place. Nothing from the user's mpv setup, no scripts, no network and no
+// file that leads on to other files: a video file's content must never decide what else gets
+// opened, so lavf may open local files only and only real containers; concat lists, playlists,
+// HLS and image sequences are refused as unknown formats.
+// What mpv buffers is bounded so that one file cannot take the program past a few hundred MB,
+// and the decoder refuses any frame larger than the largest window before it allocates it.
+const struct
+{
+    const char *name;
+    const char *value;
+} Options[] = {
+    {"config", "no"},
+    {"load-scripts", "no"},
+    {"ytdl", "no"},
+    {"osc", "no"},
+    {"load-stats-overlay", "no"},
+    {"load-osd-console", "no"},
+    {"load-auto-profiles", "no"},
+    {"access-references", "no"},
+    {"demuxer", "lavf"},
+    {"demuxer-lavf-o", "protocol_whitelist=file,format_whitelist=[avi,mov,mp4,mpeg,mpegts,"
+                       "mpegvideo,matroska,webm,dv,flv,asf,ogg,m4v,h264,hevc]"},
+    {"demuxer-max-bytes", "16MiB"},
+    {"demuxer-max-back-bytes", "0"},
+    {"cache", "no"},
+    {"vd-lavc-o", "max_pixels=67108864"},
+    {"sub-auto", "no"},
+    {"audio-file-auto", "no"},
+    {"cover-art-auto", "no"},
+    {"resume-playback", "no"},
+    {"input-default-bindings", "no"},
+    {"input-vo-keyboard", "no"},
+    {"terminal", "no"},
+    {"osd-level", "0"},
+    {"hwdec", "no"},
+    {"vo", "libmpv"},
+    // The software renderer aborts on a rotated frame; the track's rotation is turned by a
+    // filter chosen per file instead (checkTracks).
+    {"video-rotate", "no"},
+    {"keep-open", "yes"},
+    // mpv hands a frame to the renderer this long before it is due, and on replacing the file
+    // it waits for that frame's time first: 40 ms of every answer at 25 frames a second. The
+    // renderer here paints a frame when it is handed over, so nothing is gained by the lead.
+    {"video-timing-offset", "0"},
+    {"idle", "yes"},
+    {"pause", "yes"},
+};
+
+// Far above what the quiz or the editor ever asks for, and small enough that the frame buffer
+// stays a few hundred megabytes at most. max_pixels above is this squared.
+constexpr int MaxSidePixels = 8192;
 
 // Reply tags. The GUI thread never waits inside a libmpv call: mpv's core may itself be waiting
 // for the GUI thread to render a frame, and the two would then stall each other until the video
 // output gives up after 200 ms. So every command and query is asynchronous and its answer comes
 // back as an event tagged with one of these, combined with the number of the open request.
+// The one exception is the track check, made while the core stands still in a hook for it.
 enum Reply : quint64 {
     EofReply = 1,
     TimePosReply,
     DurationReply,
+    TracksHook,
     LoadReply = quint64(1) << 56,
-    TrackReply = quint64(2) << 56,
     VideoParamsReply = quint64(3) << 56,
 };
 constexpr quint64 ReplyKindMask = quint64(0xff) << 56;
@@ -63,6 +112,54 @@ qint64 intValue(const mpv_node &map, const char *key)
     return v && v->format == MPV_FORMAT_INT64 ? v->u.int64 : -1;
 }
 
+double doubleValue(const mpv_node &map, const char *key)
+{
+    const mpv_node *v = nodeValue(map, key);
+    return v && v->format == MPV_FORMAT_DOUBLE ? v->u.double_ : 0;
+}
+
+bool flagValue(const mpv_node &map, const char *key)
+{
+    const mpv_node *v = nodeValue(map, key);
+    return v && v->format == MPV_FORMAT_FLAG && v->u.flag;
+}
+
+bool stringIs(const mpv_node &map, const char *key, const char *value)
+{
+    const mpv_node *v = nodeValue(map, key);
+    return v && v->format == MPV_FORMAT_STRING && qstrcmp(v->u.string, value) == 0;
+}
+
+// The shown size of a stored w x h picture with pixels par times as wide as high, turned by a
+// clockwise rotation in degrees; the same rounding as mpv's own.
+QSize displayedSize(qint64 w, qint64 h, double par, qint64 rotation)
+{
+    if (par > 1)
+        w = qint64(std::llround(double(w) * par));
+    else if (par > 0 && par < 1)
+        h = qint64(std::llround(double(h) / par));
+    if (rotation % 180 == 90)
+        std::swap(w, h);
+    return QSize(int(qBound(qint64(0), w, qint64(INT_MAX))),
+                 int(qBound(qint64(0), h, qint64(INT_MAX))));
+}
+
+// The cheapest lavfi filters that turn a clockwise rotation upright: transposing is a plain
+// copy, unlike lavfi's rotate, which interpolates.
+const char *rotationFilter(qint64 rotation)
+{
+    switch (rotation) {
+    case 90:
+        return "lavfi=[transpose=clock]";
+    case 180:
+        return "lavfi=[hflip,vflip]";
+    case 270:
+        return "lavfi=[transpose=cclock]";
+    default:
+        return "";
+    }
+}
+
 void setAsync(mpv_handle *mpv, const char *name, bool value)
 {
     int flag = value ? 1 : 0;
@@ -74,11 +171,6 @@ void commandAsync(mpv_handle *mpv, std::initializer_list<const char *> words)
     QVarLengthArray<const char *, 8> args(words.begin(), words.end());
     args.append(nullptr);
     mpv_command_async(mpv, 0, args.data());
-}
-
-void setOption(mpv_handle *mpv, const char *name, const char *value)
-{
-    mpv_set_option_string(mpv, name, value);
 }
 
 QString quoted(const QString &name)
@@ -101,36 +193,9 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
         throw RuntimeError(ErrorNumber::MediaError,
                            QStringLiteral("Videospelaren kan inte startas."));
 
-    // Nothing from the user's mpv setup, no scripts, no network and no file that leads on to
-    // other files: a video file's content must never decide what else gets opened.
-    setOption(m_mpv, "config", "no");
-    setOption(m_mpv, "load-scripts", "no");
-    setOption(m_mpv, "ytdl", "no");
-    setOption(m_mpv, "osc", "no");
-    setOption(m_mpv, "load-stats-overlay", "no");
-    setOption(m_mpv, "load-osd-console", "no");
-    setOption(m_mpv, "load-auto-profiles", "no");
-    setOption(m_mpv, "access-references", "no");
-    setOption(m_mpv, "demuxer", "lavf");
-    setOption(m_mpv, "demuxer-lavf-o", "protocol_whitelist=file");
-    setOption(m_mpv, "sub-auto", "no");
-    setOption(m_mpv, "audio-file-auto", "no");
-    setOption(m_mpv, "cover-art-auto", "no");
-    setOption(m_mpv, "resume-playback", "no");
-    setOption(m_mpv, "input-default-bindings", "no");
-    setOption(m_mpv, "input-vo-keyboard", "no");
-    setOption(m_mpv, "terminal", "no");
-    setOption(m_mpv, "osd-level", "0");
-    setOption(m_mpv, "hwdec", "no");
-    setOption(m_mpv, "vo", "libmpv");
-    setOption(m_mpv, "keep-open", "yes");
-    // mpv hands a frame to the renderer this long before it is due, and on replacing the file
-    // it waits for that frame's time first: 40 ms of every answer at 25 frames a second. The
-    // renderer here paints a frame when it is handed over, so nothing is gained by the lead.
-    setOption(m_mpv, "video-timing-offset", "0");
-    setOption(m_mpv, "idle", "yes");
-    setOption(m_mpv, "pause", "yes");
-    setOption(m_mpv, "ao", audioOutput().toUtf8().constData());
+    for (const auto &option : Options)
+        mpv_set_option_string(m_mpv, option.name, option.value);
+    mpv_set_option_string(m_mpv, "ao", audioOutput().toUtf8().constData());
 
     if (mpv_initialize(m_mpv) < 0) {
         mpv_terminate_destroy(m_mpv);
@@ -153,6 +218,8 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
     mpv_observe_property(m_mpv, EofReply, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv, TimePosReply, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(m_mpv, DurationReply, "duration", MPV_FORMAT_DOUBLE);
+    // Called once a file is open and before a decoder is made for it.
+    mpv_hook_add(m_mpv, TracksHook, "on_preloaded", 0);
     mpv_set_wakeup_callback(
         m_mpv, [](void *self) { static_cast<MediaWindow *>(self)->scheduleEvents(); }, this);
     mpv_render_context_set_update_callback(
@@ -222,16 +289,8 @@ void MediaWindow::setFileName(const QString &name)
 
     const QByteArray path = QFile::encodeName(info.absoluteFilePath());
     finishPlayback();
-    m_fileName = name;
-    m_loaded = false;
-    m_sizeFromDecoder = false;
-    m_openError.clear();
-    m_seekPending = false;
-    m_firstFrameShown = false;
-    m_wantedEntry = -1;
-    m_loadedEntry = -1;
-    m_duration = 0;
-    m_timePos = -1;
+    m_file = OpenFile();
+    m_file.name = name;
     ++m_request;
 
     // A new file is shown paused at its first frame; only "Play" starts it.
@@ -257,13 +316,13 @@ void MediaWindow::waitUntilOpened(const QString &name)
     m_wait = &loop;
     // The open also waits for the first frame, so that it is on the window when this returns;
     // the frame is rendered meanwhile, since this loop serves the render requests too.
-    while (!(m_loaded && m_firstFrameShown) && m_openError.isEmpty() && timeout.isActive())
+    while (!(m_file.loaded && m_file.firstFrameShown) && m_file.error.isEmpty() &&
+           timeout.isActive())
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_wait = outer;
-    if (!m_openError.isEmpty())
-        failOpen(name, m_openError);
-    if (!m_loaded || !m_firstFrameShown) {
-        m_loaded = false;
+    if (!m_file.error.isEmpty())
+        failOpen(name, m_file.error);
+    if (!m_file.loaded || !m_file.firstFrameShown) {
         commandAsync(m_mpv, {"stop"});
         failOpen(
             name,
@@ -273,11 +332,13 @@ void MediaWindow::waitUntilOpened(const QString &name)
 
 void MediaWindow::failOpen(const QString &name, const QString &why)
 {
-    m_loaded = false;
-    m_wantedEntry = -1;
+    const QString text =
+        QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(name), why);
+    m_file = OpenFile();
+    m_file.name = name;
     m_natural = QSize(0, 0);
-    throw RuntimeError(ErrorNumber::MediaError,
-                       QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(name), why));
+    update();
+    throw RuntimeError(ErrorNumber::MediaError, text);
 }
 
 QString MediaWindow::endFileReason(int reason, int error) const
@@ -310,6 +371,7 @@ void MediaWindow::handleMpvEvents()
         mpv_event *event = mpv_wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
             break;
+        const bool current = m_file.entry >= 0 && m_startedEntry == m_file.entry;
         switch (event->event_id) {
         case MPV_EVENT_COMMAND_REPLY:
         case MPV_EVENT_GET_PROPERTY_REPLY:
@@ -318,22 +380,25 @@ void MediaWindow::handleMpvEvents()
         case MPV_EVENT_START_FILE:
             m_startedEntry = static_cast<mpv_event_start_file *>(event->data)->playlist_entry_id;
             break;
+        case MPV_EVENT_HOOK:
+            checkTracks(static_cast<mpv_event_hook *>(event->data)->id);
+            break;
         case MPV_EVENT_FILE_LOADED:
             m_loadedEntry = m_startedEntry;
-            if (m_loadedEntry == m_wantedEntry)
-                queryVideoTrack();
+            checkLoaded();
             break;
         case MPV_EVENT_VIDEO_RECONFIG:
-            if (m_startedEntry == m_wantedEntry && m_sizeFromDecoder && !m_loaded)
-                queryVideoParams();
+            if (current && m_file.sizeFromDecoder && !m_file.loaded)
+                mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-out-params",
+                                       MPV_FORMAT_NODE);
             break;
         case MPV_EVENT_END_FILE: {
             const auto *end = static_cast<mpv_event_end_file *>(event->data);
-            if (end->playlist_entry_id != m_wantedEntry)
+            if (end->playlist_entry_id != m_file.entry)
                 break;
-            if (!m_loaded) {
-                if (m_openError.isEmpty())
-                    m_openError = endFileReason(end->reason, end->error);
+            if (!m_file.loaded) {
+                if (m_file.error.isEmpty())
+                    m_file.error = endFileReason(end->reason, end->error);
             } else if (m_playing) {
                 m_playing = false;
                 emit playbackEnded();
@@ -341,11 +406,16 @@ void MediaWindow::handleMpvEvents()
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
-            if (m_startedEntry != m_wantedEntry || m_wantedEntry < 0)
+            if (!current)
                 break;
-            m_firstFrameShown = true;
-            if (m_seekPending) {
-                m_seekPending = false;
+            if (!m_file.firstFrameShown) {
+                // The renderer holds this file's first frame now: show it in place of the
+                // old file's last one, with nothing in between.
+                m_file.firstFrameShown = true;
+                renderFrame(true);
+            }
+            if (m_file.seekPending) {
+                m_file.seekPending = false;
                 if (m_playing)
                     setAsync(m_mpv, "pause", false);
             }
@@ -355,17 +425,15 @@ void MediaWindow::handleMpvEvents()
             if (property->format == MPV_FORMAT_DOUBLE) {
                 const double value = *static_cast<double *>(property->data);
                 if (event->reply_userdata == TimePosReply)
-                    m_timePos = value;
+                    m_file.timePos = value;
                 else if (event->reply_userdata == DurationReply)
-                    m_duration = value;
+                    m_file.duration = value;
             }
             if (event->reply_userdata == EofReply && property->format == MPV_FORMAT_FLAG &&
-                *static_cast<int *>(property->data) && m_loaded &&
-                m_startedEntry == m_wantedEntry && !m_seekPending) {
-                if (m_playing) {
-                    m_playing = false;
-                    emit playbackEnded();
-                }
+                *static_cast<int *>(property->data) && m_file.loaded && current &&
+                !m_file.seekPending && m_playing) {
+                m_playing = false;
+                emit playbackEnded();
             }
             break;
         }
@@ -378,72 +446,110 @@ void MediaWindow::handleMpvEvents()
         m_wait->quit();
 }
 
-void MediaWindow::queryVideoTrack()
+// Runs while mpv waits in its hook between opening a file and making its decoders, so the
+// synchronous calls here cannot meet a core that waits for this thread. The declared size is
+// checked here, before a single frame is decoded, and the video track's rotation is given to a
+// filter of its own. Every file passes here, so the options set last time are always replaced.
+void MediaWindow::checkTracks(quint64 hookId)
 {
-    mpv_get_property_async(m_mpv, TrackReply | m_request, "current-tracks/video", MPV_FORMAT_NODE);
+    mpv_node tracks{};
+    const mpv_node *video = nullptr;
+    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0 &&
+        tracks.format == MPV_FORMAT_NODE_ARRAY) {
+        for (int i = 0; i < tracks.u.list->num && !video; ++i) {
+            const mpv_node &track = tracks.u.list->values[i];
+            // A still picture stored as cover art is no video.
+            if (stringIs(track, "type", "video") && !flagValue(track, "albumart"))
+                video = &track;
+        }
+    }
+    QString refusal;
+    QSize natural;
+    qint64 rotation = 0;
+    if (!video) {
+        // lavf opens plenty of things that are no video at all: sound files, subtitles.
+        refusal = QStringLiteral("filen har inget videospår");
+    } else {
+        const qint64 w = intValue(*video, "demux-w");
+        const qint64 h = intValue(*video, "demux-h");
+        rotation = (intValue(*video, "demux-rotation") % 360 + 360) % 360;
+        natural = displayedSize(w, h, doubleValue(*video, "demux-par"), rotation);
+        const int largest = int(qMax(qMax(w, h), qint64(qMax(natural.width(), natural.height()))));
+        if (largest > MaxSidePixels)
+            refusal = QStringLiteral("bilden är %1 x %2 bildpunkter, större än %3 bildpunkter "
+                                     "åt något håll")
+                          .arg(natural.width())
+                          .arg(natural.height())
+                          .arg(MaxSidePixels);
+    }
+    const QByteArray vid = video && refusal.isEmpty() ? QByteArray::number(intValue(*video, "id"))
+                                                      : QByteArrayLiteral("no");
+    mpv_set_property_string(m_mpv, "vid", vid.constData());
+    mpv_set_property_string(m_mpv, "aid", refusal.isEmpty() ? "auto" : "no");
+    mpv_set_property_string(m_mpv, "vf", rotationFilter(rotation));
+    mpv_free_node_contents(&tracks);
+    mpv_hook_continue(m_mpv, hookId);
+
+    // The hook's file is the one being opened unless a newer open has already replaced it.
+    if (m_file.entry >= 0 && m_startedEntry != m_file.entry)
+        return;
+    m_file.checkedEntry = m_startedEntry;
+    if (!refusal.isEmpty() && m_file.error.isEmpty())
+        m_file.error = refusal;
+    m_file.natural = natural.isEmpty() ? QSize() : natural;
+    m_file.sizeFromDecoder = natural.isEmpty();
+    checkLoaded();
 }
 
-void MediaWindow::queryVideoParams()
+void MediaWindow::checkLoaded()
 {
-    mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-params", MPV_FORMAT_NODE);
+    if (m_file.loaded || m_file.entry < 0 || m_loadedEntry != m_file.entry ||
+        m_file.checkedEntry != m_file.entry || m_file.natural.isEmpty())
+        return;
+    m_natural = m_file.natural;
+    m_file.loaded = true;
 }
 
 void MediaWindow::handleReply(const mpv_event &event)
 {
     const quint64 kind = event.reply_userdata & ReplyKindMask;
-    if (kind == 0 || (event.reply_userdata & ~ReplyKindMask) != m_request || m_loaded ||
-        !m_openError.isEmpty())
+    if (kind == 0 || (event.reply_userdata & ~ReplyKindMask) != m_request || m_file.loaded ||
+        !m_file.error.isEmpty())
         return;
     if (kind == LoadReply) {
         const auto *reply = static_cast<mpv_event_command *>(event.data);
         const qint64 entry = event.error < 0 ? -1 : intValue(reply->result, "playlist_entry_id");
-        if (entry < 0) {
-            m_openError = QStringLiteral("videospelaren tog inte emot filen");
-            return;
+        if (entry < 0)
+            m_file.error = QStringLiteral("videospelaren tog inte emot filen");
+        m_file.entry = entry;
+        // The hook may have run before this reply came; its result then stands for this file.
+        if (m_file.checkedEntry >= 0 && m_file.checkedEntry != entry) {
+            m_file.checkedEntry = -1;
+            m_file.natural = QSize();
         }
-        m_wantedEntry = entry;
-        if (m_loadedEntry == m_wantedEntry)
-            queryVideoTrack();
+        checkLoaded();
         return;
     }
     const auto *property = static_cast<mpv_event_property *>(event.data);
-    const mpv_node *node = event.error >= 0 && property->format == MPV_FORMAT_NODE
-                               ? static_cast<mpv_node *>(property->data)
-                               : nullptr;
-    if (kind == TrackReply) {
-        if (!node || node->format != MPV_FORMAT_NODE_MAP) {
-            // lavf opens plenty of things that are no video at all: sound files, subtitles.
-            m_openError = QStringLiteral("filen har inget videospår");
-            commandAsync(m_mpv, {"stop"});
-            return;
-        }
-        const qint64 w = intValue(*node, "demux-w");
-        const qint64 h = intValue(*node, "demux-h");
-        if (w > 0 && h > 0) {
-            m_natural = QSize(int(w), int(h));
-            m_loaded = true;
-        } else {
-            // Some streams carry no size in the container; the decoder's first frame has it,
-            // and its reconfigure event may already have gone by.
-            m_sizeFromDecoder = true;
-            queryVideoParams();
-        }
-    } else if (kind == VideoParamsReply && node) {
-        const qint64 w = intValue(*node, "w");
-        const qint64 h = intValue(*node, "h");
-        if (w > 0 && h > 0) {
-            m_natural = QSize(int(w), int(h));
-            m_loaded = true;
-        }
+    if (kind == VideoParamsReply && event.error >= 0 && property->format == MPV_FORMAT_NODE) {
+        // Some streams carry no size in the container; the decoder's first frame has it.
+        const auto &node = *static_cast<mpv_node *>(property->data);
+        const QSize size(int(intValue(node, "dw")), int(intValue(node, "dh")));
+        if (size.width() > MaxSidePixels || size.height() > MaxSidePixels)
+            m_file.error = QStringLiteral("bilden är större än %1 bildpunkter åt något håll")
+                               .arg(MaxSidePixels);
+        else if (!size.isEmpty())
+            m_file.natural = size;
+        checkLoaded();
     }
 }
 
-void MediaWindow::renderFrame()
+void MediaWindow::renderFrame(bool redraw)
 {
     if (!m_render)
         return;
     const uint64_t flags = mpv_render_context_update(m_render);
-    if (!(flags & MPV_RENDER_UPDATE_FRAME) && !m_resized)
+    if (!(flags & MPV_RENDER_UPDATE_FRAME) && !m_resized && !redraw)
         return;
     m_resized = false;
 
@@ -465,6 +571,10 @@ void MediaWindow::renderFrame()
     };
     if (mpv_render_context_render(m_render, params) < 0)
         return;
+    // Until the new file's first frame is there, what the renderer holds is the old file's
+    // last frame or nothing: it is taken, so mpv goes on, but never shown.
+    if (!m_file.firstFrameShown)
+        return;
     // The fourth byte is left undefined by mpv; QImage expects it opaque.
     for (int y = 0; y < size.height(); ++y) {
         auto *line = reinterpret_cast<quint32 *>(m_frame.scanLine(y));
@@ -485,7 +595,7 @@ void MediaWindow::applySize()
     setFixedSize(size);
     // A hidden widget gets its resize event only when shown, but its frame must follow now.
     m_resized = true;
-    if (m_loaded)
+    if (m_file.loaded)
         scheduleRender();
 }
 
@@ -497,7 +607,7 @@ void MediaWindow::setZoom(float percent)
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
                            QStringLiteral("Zoomen %1 % går inte att använda för videon %2.")
                                .arg(double(percent))
-                               .arg(quoted(m_fileName)));
+                               .arg(quoted(m_file.name)));
     }
     m_zoom = percent;
     applySize();
@@ -507,14 +617,15 @@ void MediaWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     m_resized = true;
-    if (m_loaded)
+    if (m_file.loaded)
         scheduleRender();
 }
 
 void MediaWindow::paintEvent(QPaintEvent *)
 {
+    // While a new file opens, the old file's frame is not painted again: black is all there is.
     QPainter painter(this);
-    if (m_frame.isNull() || !m_loaded)
+    if (m_frame.isNull() || !m_file.firstFrameShown)
         painter.fillRect(rect(), Qt::black);
     else
         painter.drawImage(rect(), m_frame);
@@ -522,7 +633,7 @@ void MediaWindow::paintEvent(QPaintEvent *)
 
 void MediaWindow::setRewindSetting(qint16 value)
 {
-    if (value != 0 || !m_loaded)
+    if (value != 0 || !m_file.loaded)
         return;
     finishPlayback();
     rewindToStart();
@@ -532,7 +643,7 @@ void MediaWindow::rewindToStart()
 {
     // Playback resumes only once the seek has landed: unpausing first would redraw the old
     // (last) frame for a moment before the first one comes back.
-    m_seekPending = true;
+    m_file.seekPending = true;
     setAsync(m_mpv, "pause", true);
     commandAsync(m_mpv, {"seek", "0", "absolute+exact"});
 }
@@ -554,7 +665,7 @@ void MediaWindow::setCommand(const QString &command)
                                           "bara \"Play\" och \"Play wait\".")
                                .arg(quoted(command)));
     }
-    if (!m_loaded) {
+    if (!m_file.loaded) {
         throw RuntimeError(
             ErrorNumber::MediaError,
             QStringLiteral("Kommandot %1 kräver en öppnad video.").arg(quoted(command)));
@@ -568,7 +679,7 @@ void MediaWindow::setCommand(const QString &command)
 
 void MediaWindow::playToEnd()
 {
-    const double duration = m_duration;
+    const double duration = m_file.duration;
     // Some containers (MPEG program streams above all) guess their duration badly, so the limit
     // only ends a wait that has also stopped making progress.
     const qint64 limitMs = qint64(std::max(0.0, duration) * 2000.0) + 10000;
@@ -583,7 +694,7 @@ void MediaWindow::playToEnd()
     sinceProgress.start();
     bool stalled = false;
     connect(&check, &QTimer::timeout, &loop, [&] {
-        const double pos = m_timePos;
+        const double pos = m_file.timePos;
         if (pos != lastPos) {
             lastPos = pos;
             sinceProgress.restart();
@@ -595,20 +706,20 @@ void MediaWindow::playToEnd()
     });
     check.start(500);
 
-    const qint64 entry = m_wantedEntry;
+    const qint64 entry = m_file.entry;
     handleMpvEvents();
     QEventLoop *outer = m_wait;
     m_wait = &loop;
-    while (m_playing && entry == m_wantedEntry && !stalled)
+    while (m_playing && entry == m_file.entry && !stalled)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_wait = outer;
-    if (stalled && m_playing && entry == m_wantedEntry) {
+    if (stalled && m_playing && entry == m_file.entry) {
         m_playing = false;
         setAsync(m_mpv, "pause", true);
         throw RuntimeError(
             ErrorNumber::MediaError,
             QStringLiteral("Videon %1 spelades inte färdigt: uppspelningen stannade.")
-                .arg(quoted(m_fileName)));
+                .arg(quoted(m_file.name)));
     }
 }
 
