@@ -1,12 +1,13 @@
 #include "mediawindow.h"
 
 #include "runtimeerror.h"
-#include "twips.h"
+#include "videotrack.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
@@ -17,6 +18,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -28,52 +30,34 @@ QString &audioOutput()
 
 constexpr int OpenTimeoutMs = 10000;
 
-// Every option in one place. Nothing from the user's mpv setup, no scripts, no network and no
-// file that leads on to other files: a video file's content must never decide what else gets
-// opened, so lavf may open local files only and only real containers; concat lists, playlists,
-// HLS and image sequences are refused as unknown formats.
-// What mpv buffers is bounded so that one file cannot take the program past a few hundred MB,
-// and the decoder refuses any frame larger than the largest window before it allocates it.
-const struct
-{
-    const char *name;
-    const char *value;
-} Options[] = {
-    {"config", "no"},
-    {"load-scripts", "no"},
-    {"ytdl", "no"},
-    {"osc", "no"},
-    {"load-stats-overlay", "no"},
-    {"load-osd-console", "no"},
-    {"load-auto-profiles", "no"},
-    {"access-references", "no"},
-    {"demuxer", "lavf"},
+// Every option in one place, grouped by what it is for.
+const char *const Options[][2] = {
+    // clang-format off
+    // Nothing from the user's mpv setup and no scripts.
+    {"config", "no"}, {"load-scripts", "no"}, {"ytdl", "no"}, {"osc", "no"},
+    {"load-stats-overlay", "no"}, {"load-osd-console", "no"}, {"load-auto-profiles", "no"},
+    {"resume-playback", "no"}, {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"},
+    {"terminal", "no"}, {"osd-level", "0"},
+    // A file's content never decides what else is opened: local files only, and only real
+    // containers, so concat lists, playlists, HLS and image sequences are unknown formats.
+    {"access-references", "no"}, {"demuxer", "lavf"},
     {"demuxer-lavf-o", "protocol_whitelist=file,format_whitelist=[avi,mov,mp4,mpeg,mpegts,"
                        "mpegvideo,matroska,webm,dv,flv,asf,ogg,m4v,h264,hevc]"},
-    {"demuxer-max-bytes", "16MiB"},
-    {"demuxer-max-back-bytes", "0"},
-    {"cache", "no"},
+    {"sub-auto", "no"}, {"audio-file-auto", "no"}, {"cover-art-auto", "no"},
+    // One file cannot take the program past a few hundred megabytes: what is read ahead is
+    // bounded, nothing is kept behind, and the decoder refuses a frame beyond the largest
+    // window (MaxSidePixels squared) before it allocates it.
+    {"demuxer-max-bytes", "16MiB"}, {"demuxer-max-back-bytes", "0"}, {"cache", "no"},
     {"vd-lavc-o", "max_pixels=67108864"},
-    {"sub-auto", "no"},
-    {"audio-file-auto", "no"},
-    {"cover-art-auto", "no"},
-    {"resume-playback", "no"},
-    {"input-default-bindings", "no"},
-    {"input-vo-keyboard", "no"},
-    {"terminal", "no"},
-    {"osd-level", "0"},
-    {"hwdec", "no"},
-    {"vo", "libmpv"},
+    {"hwdec", "no"}, {"vo", "libmpv"}, {"keep-open", "yes"}, {"idle", "yes"}, {"pause", "yes"},
     // The software renderer aborts on a rotated frame; the track's rotation is turned by a
     // filter chosen per file instead (checkTracks).
     {"video-rotate", "no"},
-    {"keep-open", "yes"},
     // mpv hands a frame to the renderer this long before it is due, and on replacing the file
     // it waits for that frame's time first: 40 ms of every answer at 25 frames a second. The
     // renderer here paints a frame when it is handed over, so nothing is gained by the lead.
     {"video-timing-offset", "0"},
-    {"idle", "yes"},
-    {"pause", "yes"},
+    // clang-format on
 };
 
 // Far above what the quiz or the editor ever asks for, and small enough that the frame buffer
@@ -91,74 +75,9 @@ enum Reply : quint64 {
     DurationReply,
     TracksHook,
     LoadReply = quint64(1) << 56,
-    VideoParamsReply = quint64(3) << 56,
+    VideoParamsReply = quint64(3) << 56
 };
 constexpr quint64 ReplyKindMask = quint64(0xff) << 56;
-
-const mpv_node *nodeValue(const mpv_node &map, const char *key)
-{
-    if (map.format != MPV_FORMAT_NODE_MAP)
-        return nullptr;
-    for (int i = 0; i < map.u.list->num; ++i) {
-        if (qstrcmp(map.u.list->keys[i], key) == 0)
-            return &map.u.list->values[i];
-    }
-    return nullptr;
-}
-
-qint64 intValue(const mpv_node &map, const char *key)
-{
-    const mpv_node *v = nodeValue(map, key);
-    return v && v->format == MPV_FORMAT_INT64 ? v->u.int64 : -1;
-}
-
-double doubleValue(const mpv_node &map, const char *key)
-{
-    const mpv_node *v = nodeValue(map, key);
-    return v && v->format == MPV_FORMAT_DOUBLE ? v->u.double_ : 0;
-}
-
-bool flagValue(const mpv_node &map, const char *key)
-{
-    const mpv_node *v = nodeValue(map, key);
-    return v && v->format == MPV_FORMAT_FLAG && v->u.flag;
-}
-
-bool stringIs(const mpv_node &map, const char *key, const char *value)
-{
-    const mpv_node *v = nodeValue(map, key);
-    return v && v->format == MPV_FORMAT_STRING && qstrcmp(v->u.string, value) == 0;
-}
-
-// The shown size of a stored w x h picture with pixels par times as wide as high, turned by a
-// clockwise rotation in degrees; the same rounding as mpv's own.
-QSize displayedSize(qint64 w, qint64 h, double par, qint64 rotation)
-{
-    if (par > 1)
-        w = qint64(std::llround(double(w) * par));
-    else if (par > 0 && par < 1)
-        h = qint64(std::llround(double(h) / par));
-    if (rotation % 180 == 90)
-        std::swap(w, h);
-    return QSize(int(qBound(qint64(0), w, qint64(INT_MAX))),
-                 int(qBound(qint64(0), h, qint64(INT_MAX))));
-}
-
-// The cheapest lavfi filters that turn a clockwise rotation upright: transposing is a plain
-// copy, unlike lavfi's rotate, which interpolates.
-const char *rotationFilter(qint64 rotation)
-{
-    switch (rotation) {
-    case 90:
-        return "lavfi=[transpose=clock]";
-    case 180:
-        return "lavfi=[hflip,vflip]";
-    case 270:
-        return "lavfi=[transpose=cclock]";
-    default:
-        return "";
-    }
-}
 
 void setAsync(mpv_handle *mpv, const char *name, bool value)
 {
@@ -178,6 +97,20 @@ QString quoted(const QString &name)
     return QLatin1Char('"') + name + QLatin1Char('"');
 }
 
+// A callback from mpv's threads posts one call at a time to the GUI thread.
+template <typename Call> void postOnce(MediaWindow *window, QAtomicInt &posted, Call call)
+{
+    if (posted.testAndSetOrdered(0, 1)) {
+        QMetaObject::invokeMethod(
+            window,
+            [&posted, call] {
+                posted.storeRelease(0);
+                call();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
 } // namespace
 
 MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
@@ -188,32 +121,28 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
     // libmpv parses option values with strtod and refuses to start under a decimal-comma
     // locale, which Qt installs from the environment.
     std::setlocale(LC_NUMERIC, "C");
+    const auto fail = [this](const QString &text) {
+        if (m_mpv)
+            mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        throw RuntimeError(ErrorNumber::MediaError, text);
+    };
     m_mpv = mpv_create();
     if (!m_mpv)
-        throw RuntimeError(ErrorNumber::MediaError,
-                           QStringLiteral("Videospelaren kan inte startas."));
+        fail(QStringLiteral("Videospelaren kan inte startas."));
 
-    for (const auto &option : Options)
-        mpv_set_option_string(m_mpv, option.name, option.value);
+    for (const auto &[name, value] : Options)
+        mpv_set_option_string(m_mpv, name, value);
     mpv_set_option_string(m_mpv, "ao", audioOutput().toUtf8().constData());
 
-    if (mpv_initialize(m_mpv) < 0) {
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-        throw RuntimeError(ErrorNumber::MediaError,
-                           QStringLiteral("Videospelaren kan inte startas."));
-    }
+    if (mpv_initialize(m_mpv) < 0)
+        fail(QStringLiteral("Videospelaren kan inte startas."));
 
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    if (mpv_render_context_create(&m_render, m_mpv, params) < 0) {
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-        throw RuntimeError(ErrorNumber::MediaError,
-                           QStringLiteral("Videospelarens bildyta kan inte skapas."));
-    }
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&m_render, m_mpv, params) < 0)
+        fail(QStringLiteral("Videospelarens bildyta kan inte skapas."));
 
     mpv_observe_property(m_mpv, EofReply, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv, TimePosReply, "time-pos", MPV_FORMAT_DOUBLE);
@@ -221,7 +150,12 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
     // Called once a file is open and before a decoder is made for it.
     mpv_hook_add(m_mpv, TracksHook, "on_preloaded", 0);
     mpv_set_wakeup_callback(
-        m_mpv, [](void *self) { static_cast<MediaWindow *>(self)->scheduleEvents(); }, this);
+        m_mpv,
+        [](void *self) {
+            auto *w = static_cast<MediaWindow *>(self);
+            postOnce(w, w->m_eventsPosted, [w] { w->handleMpvEvents(); });
+        },
+        this);
     mpv_render_context_set_update_callback(
         m_render, [](void *self) { static_cast<MediaWindow *>(self)->scheduleRender(); }, this);
 }
@@ -241,30 +175,9 @@ void MediaWindow::setAudioOutput(const QString &ao)
     audioOutput() = ao;
 }
 
-void MediaWindow::scheduleEvents()
-{
-    if (m_eventsPosted.testAndSetOrdered(0, 1)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_eventsPosted.storeRelease(0);
-                handleMpvEvents();
-            },
-            Qt::QueuedConnection);
-    }
-}
-
 void MediaWindow::scheduleRender()
 {
-    if (m_renderPosted.testAndSetOrdered(0, 1)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_renderPosted.storeRelease(0);
-                renderFrame();
-            },
-            Qt::QueuedConnection);
-    }
+    postOnce(this, m_renderPosted, [this] { renderFrame(); });
 }
 
 void MediaWindow::setFileName(const QString &name)
@@ -303,6 +216,15 @@ void MediaWindow::setFileName(const QString &name)
     applySize();
 }
 
+void MediaWindow::waitWhile(QEventLoop &loop, const std::function<bool()> &busy)
+{
+    handleMpvEvents();
+    QEventLoop *outer = std::exchange(m_wait, &loop);
+    while (busy())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_wait = outer;
+}
+
 void MediaWindow::waitUntilOpened(const QString &name)
 {
     QEventLoop loop;
@@ -310,16 +232,12 @@ void MediaWindow::waitUntilOpened(const QString &name)
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     timeout.start(OpenTimeoutMs);
-
-    handleMpvEvents();
-    QEventLoop *outer = m_wait;
-    m_wait = &loop;
     // The open also waits for the first frame, so that it is on the window when this returns;
     // the frame is rendered meanwhile, since this loop serves the render requests too.
-    while (!(m_file.loaded && m_file.firstFrameShown) && m_file.error.isEmpty() &&
-           timeout.isActive())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_wait = outer;
+    waitWhile(loop, [&] {
+        return !(m_file.loaded && m_file.firstFrameShown) && m_file.error.isEmpty() &&
+               timeout.isActive();
+    });
     if (!m_file.error.isEmpty())
         failOpen(name, m_file.error);
     if (!m_file.loaded || !m_file.firstFrameShown) {
@@ -347,26 +265,17 @@ QString MediaWindow::endFileReason(int reason, int error) const
         return QStringLiteral("filen är en spellista som hänvisar till andra filer");
     if (reason != MPV_END_FILE_REASON_ERROR)
         return QStringLiteral("uppspelningen avbröts innan filen hade öppnats");
-    switch (error) {
-    case MPV_ERROR_UNKNOWN_FORMAT:
-        return QStringLiteral("filformatet känns inte igen");
-    case MPV_ERROR_NOTHING_TO_PLAY:
-        return QStringLiteral("filen innehåller ingen video");
-    case MPV_ERROR_LOADING_FAILED:
-        return QStringLiteral("filen kunde inte läsas eller är skadad");
-    case MPV_ERROR_AO_INIT_FAILED:
-        return QStringLiteral("ljudutgången kunde inte öppnas");
-    case MPV_ERROR_VO_INIT_FAILED:
-        return QStringLiteral("bildytan kunde inte öppnas");
-    default:
-        return QStringLiteral("fel %1 i videospelaren").arg(error);
-    }
+    static const QHash<int, QString> reasons{
+        {MPV_ERROR_UNKNOWN_FORMAT, QStringLiteral("filformatet känns inte igen")},
+        {MPV_ERROR_NOTHING_TO_PLAY, QStringLiteral("filen innehåller ingen video")},
+        {MPV_ERROR_LOADING_FAILED, QStringLiteral("filen kunde inte läsas eller är skadad")},
+        {MPV_ERROR_AO_INIT_FAILED, QStringLiteral("ljudutgången kunde inte öppnas")},
+        {MPV_ERROR_VO_INIT_FAILED, QStringLiteral("bildytan kunde inte öppnas")}};
+    return reasons.value(error, QStringLiteral("fel %1 i videospelaren").arg(error));
 }
 
 void MediaWindow::handleMpvEvents()
 {
-    if (!m_mpv)
-        return;
     for (;;) {
         mpv_event *event = mpv_wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
@@ -388,7 +297,8 @@ void MediaWindow::handleMpvEvents()
             checkLoaded();
             break;
         case MPV_EVENT_VIDEO_RECONFIG:
-            if (current && m_file.sizeFromDecoder && !m_file.loaded)
+            // Some streams carry no size in the container; the decoder's first frame has it.
+            if (current && m_file.checkedEntry == m_file.entry && m_file.natural.isEmpty())
                 mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-out-params",
                                        MPV_FORMAT_NODE);
             break;
@@ -453,41 +363,27 @@ void MediaWindow::handleMpvEvents()
 void MediaWindow::checkTracks(quint64 hookId)
 {
     mpv_node tracks{};
-    const mpv_node *video = nullptr;
-    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0 &&
-        tracks.format == MPV_FORMAT_NODE_ARRAY) {
-        for (int i = 0; i < tracks.u.list->num && !video; ++i) {
-            const mpv_node &track = tracks.u.list->values[i];
-            // A still picture stored as cover art is no video.
-            if (stringIs(track, "type", "video") && !flagValue(track, "albumart"))
-                video = &track;
-        }
-    }
+    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) < 0)
+        tracks.format = MPV_FORMAT_NONE;
+    const VideoTrack video = firstVideoTrack(tracks);
+    mpv_free_node_contents(&tracks);
     QString refusal;
-    QSize natural;
-    qint64 rotation = 0;
-    if (!video) {
+    const QSize &shown = video.shown;
+    if (video.id < 0) {
         // lavf opens plenty of things that are no video at all: sound files, subtitles.
         refusal = QStringLiteral("filen har inget videospår");
-    } else {
-        const qint64 w = intValue(*video, "demux-w");
-        const qint64 h = intValue(*video, "demux-h");
-        rotation = (intValue(*video, "demux-rotation") % 360 + 360) % 360;
-        natural = displayedSize(w, h, doubleValue(*video, "demux-par"), rotation);
-        const int largest = int(qMax(qMax(w, h), qint64(qMax(natural.width(), natural.height()))));
-        if (largest > MaxSidePixels)
-            refusal = QStringLiteral("bilden är %1 x %2 bildpunkter, större än %3 bildpunkter "
-                                     "åt något håll")
-                          .arg(natural.width())
-                          .arg(natural.height())
-                          .arg(MaxSidePixels);
+    } else if (qMax(video.stored.width(), video.stored.height()) > MaxSidePixels ||
+               qMax(shown.width(), shown.height()) > MaxSidePixels) {
+        refusal = QStringLiteral("bilden är %1 x %2 bildpunkter, större än %3 bildpunkter "
+                                 "åt något håll")
+                      .arg(shown.width())
+                      .arg(shown.height())
+                      .arg(MaxSidePixels);
     }
-    const QByteArray vid = video && refusal.isEmpty() ? QByteArray::number(intValue(*video, "id"))
-                                                      : QByteArrayLiteral("no");
+    const QByteArray vid = refusal.isEmpty() ? QByteArray::number(video.id) : "no";
     mpv_set_property_string(m_mpv, "vid", vid.constData());
     mpv_set_property_string(m_mpv, "aid", refusal.isEmpty() ? "auto" : "no");
-    mpv_set_property_string(m_mpv, "vf", rotationFilter(rotation));
-    mpv_free_node_contents(&tracks);
+    mpv_set_property_string(m_mpv, "vf", video.uprightFilter());
     mpv_hook_continue(m_mpv, hookId);
 
     // The hook's file is the one being opened unless a newer open has already replaced it.
@@ -496,8 +392,7 @@ void MediaWindow::checkTracks(quint64 hookId)
     m_file.checkedEntry = m_startedEntry;
     if (!refusal.isEmpty() && m_file.error.isEmpty())
         m_file.error = refusal;
-    m_file.natural = natural.isEmpty() ? QSize() : natural;
-    m_file.sizeFromDecoder = natural.isEmpty();
+    m_file.natural = shown;
     checkLoaded();
 }
 
@@ -532,22 +427,17 @@ void MediaWindow::handleReply(const mpv_event &event)
     }
     const auto *property = static_cast<mpv_event_property *>(event.data);
     if (kind == VideoParamsReply && event.error >= 0 && property->format == MPV_FORMAT_NODE) {
-        // Some streams carry no size in the container; the decoder's first frame has it.
         const auto &node = *static_cast<mpv_node *>(property->data);
-        const QSize size(int(intValue(node, "dw")), int(intValue(node, "dh")));
-        if (size.width() > MaxSidePixels || size.height() > MaxSidePixels)
+        m_file.natural = QSize(int(intValue(node, "dw")), int(intValue(node, "dh")));
+        if (qMax(m_file.natural.width(), m_file.natural.height()) > MaxSidePixels)
             m_file.error = QStringLiteral("bilden är större än %1 bildpunkter åt något håll")
                                .arg(MaxSidePixels);
-        else if (!size.isEmpty())
-            m_file.natural = size;
         checkLoaded();
     }
 }
 
 void MediaWindow::renderFrame(bool redraw)
 {
-    if (!m_render)
-        return;
     const uint64_t flags = mpv_render_context_update(m_render);
     if (!(flags & MPV_RENDER_UPDATE_FRAME) && !m_resized && !redraw)
         return;
@@ -679,40 +569,25 @@ void MediaWindow::setCommand(const QString &command)
 
 void MediaWindow::playToEnd()
 {
-    const double duration = m_file.duration;
     // Some containers (MPEG program streams above all) guess their duration badly, so the limit
-    // only ends a wait that has also stopped making progress.
-    const qint64 limitMs = qint64(std::max(0.0, duration) * 2000.0) + 10000;
-    constexpr qint64 StallMs = 5000;
-
+    // only ends a wait that has also stopped making progress for a whole check period.
+    const qint64 limitMs = qint64(std::max(0.0, m_file.duration) * 2000.0) + 10000;
     QEventLoop loop;
     QTimer check;
     QElapsedTimer total;
-    QElapsedTimer sinceProgress;
-    double lastPos = -1;
     total.start();
-    sinceProgress.start();
+    double lastPos = -1;
     bool stalled = false;
     connect(&check, &QTimer::timeout, &loop, [&] {
-        const double pos = m_file.timePos;
-        if (pos != lastPos) {
-            lastPos = pos;
-            sinceProgress.restart();
-        }
-        if (total.elapsed() > limitMs && sinceProgress.elapsed() > StallMs) {
-            stalled = true;
+        stalled = total.elapsed() > limitMs && m_file.timePos == lastPos;
+        lastPos = m_file.timePos;
+        if (stalled)
             loop.quit();
-        }
     });
-    check.start(500);
+    check.start(5000);
 
     const qint64 entry = m_file.entry;
-    handleMpvEvents();
-    QEventLoop *outer = m_wait;
-    m_wait = &loop;
-    while (m_playing && entry == m_file.entry && !stalled)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_wait = outer;
+    waitWhile(loop, [&] { return m_playing && entry == m_file.entry && !stalled; });
     if (stalled && m_playing && entry == m_file.entry) {
         m_playing = false;
         setAsync(m_mpv, "pause", true);
@@ -721,39 +596,4 @@ void MediaWindow::playToEnd()
             QStringLiteral("Videon %1 spelades inte färdigt: uppspelningen stannade.")
                 .arg(quoted(m_file.name)));
     }
-}
-
-float MediaWindow::Width() const
-{
-    return pixelsToTwips(width());
-}
-
-float MediaWindow::Height() const
-{
-    return pixelsToTwips(height());
-}
-
-float MediaWindow::Top() const
-{
-    return pixelsToTwips(y());
-}
-
-float MediaWindow::Left() const
-{
-    return pixelsToTwips(x());
-}
-
-void MediaWindow::setTop(float twips)
-{
-    move(x(), twipsToPixels(twips));
-}
-
-void MediaWindow::setLeft(float twips)
-{
-    move(twipsToPixels(twips), y());
-}
-
-bool MediaWindow::isPlaying() const
-{
-    return m_playing;
 }

@@ -10,10 +10,14 @@
 // Only local files are ever opened: a name is resolved against the working directory and
 // handed to mpv as an absolute path, never as a URL or protocol.
 
+#include "twips.h"
+
 #include <QAtomicInt>
 #include <QImage>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 class QEventLoop;
 struct mpv_event;
@@ -43,16 +47,16 @@ public:
     // painting frames meanwhile while user input waits in the queue.
     void setCommand(const QString &command);
 
-    float Width() const;
-    float Height() const;
-    float Top() const;
-    float Left() const;
-    void setTop(float twips);
-    void setLeft(float twips);
+    float Width() const { return pixelsToTwips(width()); }
+    float Height() const { return pixelsToTwips(height()); }
+    float Top() const { return pixelsToTwips(y()); }
+    float Left() const { return pixelsToTwips(x()); }
+    void setTop(float twips) { move(x(), twipsToPixels(twips)); }
+    void setLeft(float twips) { move(twipsToPixels(twips), y()); }
 
     // The natural video size in pixels of the open file (0 x 0 before the first open).
     QSize naturalSize() const { return m_natural; }
-    bool isPlaying() const;
+    bool isPlaying() const { return m_playing; }
     // The last frame painted, for tests and screenshots.
     QImage currentFrame() const { return m_frame; }
 
@@ -78,8 +82,7 @@ private:
         // libmpv still delivers the old file's end and reconfigure events afterwards.
         qint64 entry = -1;
         qint64 checkedEntry = -1; // the entry whose tracks were checked before decoding
-        QSize natural;
-        bool sizeFromDecoder = false;
+        QSize natural;            // empty until known, from the container or else from the decoder
         bool loaded = false;
         // Frames are shown only from this file's first frame on, never one of the old file's.
         bool firstFrameShown = false;
@@ -96,9 +99,9 @@ private:
     void checkTracks(quint64 hookId);
     void checkLoaded();
     void renderFrame(bool redraw = false);
-    void scheduleEvents();
     void scheduleRender();
     void applySize();
+    void waitWhile(QEventLoop &loop, const std::function<bool()> &busy);
     void waitUntilOpened(const QString &name);
     void rewindToStart();
     void playToEnd();
