@@ -2,12 +2,13 @@
 
 #include "exercisefile.h"
 #include "runtimeerror.h"
-#include "twips.h"
+#include "videotrack.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHash>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTimer>
@@ -18,6 +19,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -27,42 +29,56 @@ QString &audioOutput()
     return ao;
 }
 
-// Far above what the quiz or the editor ever asks for, and small enough that the frame buffer
-// stays a few hundred megabytes at most.
-constexpr int MaxSidePixels = 8192;
-
 constexpr int OpenTimeoutMs = 10000;
+
+// Every option in one place, grouped by what it is for.
+const char *const Options[][2] = {
+    // clang-format off
+    // Nothing from the user's mpv setup and no scripts.
+    {"config", "no"}, {"load-scripts", "no"}, {"ytdl", "no"}, {"osc", "no"},
+    {"load-stats-overlay", "no"}, {"load-osd-console", "no"}, {"load-auto-profiles", "no"},
+    {"resume-playback", "no"}, {"input-default-bindings", "no"}, {"input-vo-keyboard", "no"},
+    {"terminal", "no"}, {"osd-level", "0"},
+    // A file's content never decides what else is opened: local files only, and only real
+    // containers, so concat lists, playlists, HLS and image sequences are unknown formats.
+    {"access-references", "no"}, {"demuxer", "lavf"},
+    {"demuxer-lavf-o", "protocol_whitelist=file,format_whitelist=[avi,mov,mp4,mpeg,mpegts,"
+                       "mpegvideo,matroska,webm,dv,flv,asf,ogg,m4v,h264,hevc]"},
+    {"sub-auto", "no"}, {"audio-file-auto", "no"}, {"cover-art-auto", "no"},
+    // One file cannot take the program past a few hundred megabytes: what is read ahead is
+    // bounded, nothing is kept behind, and the decoder refuses a frame beyond the largest
+    // window (MaxSidePixels squared) before it allocates it.
+    {"demuxer-max-bytes", "16MiB"}, {"demuxer-max-back-bytes", "0"}, {"cache", "no"},
+    {"vd-lavc-o", "max_pixels=67108864"},
+    {"hwdec", "no"}, {"vo", "libmpv"}, {"keep-open", "yes"}, {"idle", "yes"}, {"pause", "yes"},
+    // The software renderer aborts on a rotated frame; the track's rotation is turned by a
+    // filter chosen per file instead (checkTracks).
+    {"video-rotate", "no"},
+    // mpv hands a frame to the renderer this long before it is due, and on replacing the file
+    // it waits for that frame's time first: 40 ms of every answer at 25 frames a second. The
+    // renderer here paints a frame when it is handed over, so nothing is gained by the lead.
+    {"video-timing-offset", "0"},
+    // clang-format on
+};
+
+// Far above what the quiz or the editor ever asks for, and small enough that the frame buffer
+// stays a few hundred megabytes at most. max_pixels above is this squared.
+constexpr int MaxSidePixels = 8192;
 
 // Reply tags. The GUI thread never waits inside a libmpv call: mpv's core may itself be waiting
 // for the GUI thread to render a frame, and the two would then stall each other until the video
 // output gives up after 200 ms. So every command and query is asynchronous and its answer comes
 // back as an event tagged with one of these, combined with the number of the open request.
+// The one exception is the track check, made while the core stands still in a hook for it.
 enum Reply : quint64 {
     EofReply = 1,
     TimePosReply,
     DurationReply,
+    TracksHook,
     LoadReply = quint64(1) << 56,
-    TrackReply = quint64(2) << 56,
-    VideoParamsReply = quint64(3) << 56,
+    VideoParamsReply = quint64(3) << 56
 };
 constexpr quint64 ReplyKindMask = quint64(0xff) << 56;
-
-const mpv_node *nodeValue(const mpv_node &map, const char *key)
-{
-    if (map.format != MPV_FORMAT_NODE_MAP)
-        return nullptr;
-    for (int i = 0; i < map.u.list->num; ++i) {
-        if (qstrcmp(map.u.list->keys[i], key) == 0)
-            return &map.u.list->values[i];
-    }
-    return nullptr;
-}
-
-qint64 intValue(const mpv_node &map, const char *key)
-{
-    const mpv_node *v = nodeValue(map, key);
-    return v && v->format == MPV_FORMAT_INT64 ? v->u.int64 : -1;
-}
 
 void setAsync(mpv_handle *mpv, const char *name, bool value)
 {
@@ -77,14 +93,23 @@ void commandAsync(mpv_handle *mpv, std::initializer_list<const char *> words)
     mpv_command_async(mpv, 0, args.data());
 }
 
-void setOption(mpv_handle *mpv, const char *name, const char *value)
-{
-    mpv_set_option_string(mpv, name, value);
-}
-
 QString quoted(const QString &name)
 {
     return QLatin1Char('"') + name + QLatin1Char('"');
+}
+
+// A callback from mpv's threads posts one call at a time to the GUI thread.
+template <typename Call> void postOnce(MediaWindow *window, QAtomicInt &posted, Call call)
+{
+    if (posted.testAndSetOrdered(0, 1)) {
+        QMetaObject::invokeMethod(
+            window,
+            [&posted, call] {
+                posted.storeRelease(0);
+                call();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 } // namespace
@@ -97,65 +122,41 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
     // libmpv parses option values with strtod and refuses to start under a decimal-comma
     // locale, which Qt installs from the environment.
     std::setlocale(LC_NUMERIC, "C");
+    const auto fail = [this](const QString &text) {
+        if (m_mpv)
+            mpv_terminate_destroy(m_mpv);
+        m_mpv = nullptr;
+        throw RuntimeError(ErrorNumber::MediaError, text);
+    };
     m_mpv = mpv_create();
     if (!m_mpv)
-        throw RuntimeError(ErrorNumber::MediaError,
-                           QStringLiteral("Videospelaren kan inte startas."));
+        fail(QStringLiteral("Videospelaren kan inte startas."));
 
-    // Nothing from the user's mpv setup, no scripts, no network and no file that leads on to
-    // other files: a video file's content must never decide what else gets opened.
-    setOption(m_mpv, "config", "no");
-    setOption(m_mpv, "load-scripts", "no");
-    setOption(m_mpv, "ytdl", "no");
-    setOption(m_mpv, "osc", "no");
-    setOption(m_mpv, "load-stats-overlay", "no");
-    setOption(m_mpv, "load-osd-console", "no");
-    setOption(m_mpv, "load-auto-profiles", "no");
-    setOption(m_mpv, "access-references", "no");
-    setOption(m_mpv, "demuxer", "lavf");
-    setOption(m_mpv, "demuxer-lavf-o", "protocol_whitelist=file");
-    setOption(m_mpv, "sub-auto", "no");
-    setOption(m_mpv, "audio-file-auto", "no");
-    setOption(m_mpv, "cover-art-auto", "no");
-    setOption(m_mpv, "resume-playback", "no");
-    setOption(m_mpv, "input-default-bindings", "no");
-    setOption(m_mpv, "input-vo-keyboard", "no");
-    setOption(m_mpv, "terminal", "no");
-    setOption(m_mpv, "osd-level", "0");
-    setOption(m_mpv, "hwdec", "no");
-    setOption(m_mpv, "vo", "libmpv");
-    setOption(m_mpv, "keep-open", "yes");
-    // mpv hands a frame to the renderer this long before it is due, and on replacing the file
-    // it waits for that frame's time first: 40 ms of every answer at 25 frames a second. The
-    // renderer here paints a frame when it is handed over, so nothing is gained by the lead.
-    setOption(m_mpv, "video-timing-offset", "0");
-    setOption(m_mpv, "idle", "yes");
-    setOption(m_mpv, "pause", "yes");
-    setOption(m_mpv, "ao", audioOutput().toUtf8().constData());
+    for (const auto &[name, value] : Options)
+        mpv_set_option_string(m_mpv, name, value);
+    mpv_set_option_string(m_mpv, "ao", audioOutput().toUtf8().constData());
 
-    if (mpv_initialize(m_mpv) < 0) {
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-        throw RuntimeError(ErrorNumber::MediaError,
-                           QStringLiteral("Videospelaren kan inte startas."));
-    }
+    if (mpv_initialize(m_mpv) < 0)
+        fail(QStringLiteral("Videospelaren kan inte startas."));
 
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    if (mpv_render_context_create(&m_render, m_mpv, params) < 0) {
-        mpv_terminate_destroy(m_mpv);
-        m_mpv = nullptr;
-        throw RuntimeError(ErrorNumber::MediaError,
-                           QStringLiteral("Videospelarens bildyta kan inte skapas."));
-    }
+        {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_create(&m_render, m_mpv, params) < 0)
+        fail(QStringLiteral("Videospelarens bildyta kan inte skapas."));
 
     mpv_observe_property(m_mpv, EofReply, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv, TimePosReply, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(m_mpv, DurationReply, "duration", MPV_FORMAT_DOUBLE);
+    // Called once a file is open and before a decoder is made for it.
+    mpv_hook_add(m_mpv, TracksHook, "on_preloaded", 0);
     mpv_set_wakeup_callback(
-        m_mpv, [](void *self) { static_cast<MediaWindow *>(self)->scheduleEvents(); }, this);
+        m_mpv,
+        [](void *self) {
+            auto *w = static_cast<MediaWindow *>(self);
+            postOnce(w, w->m_eventsPosted, [w] { w->handleMpvEvents(); });
+        },
+        this);
     mpv_render_context_set_update_callback(
         m_render, [](void *self) { static_cast<MediaWindow *>(self)->scheduleRender(); }, this);
 }
@@ -175,30 +176,9 @@ void MediaWindow::setAudioOutput(const QString &ao)
     audioOutput() = ao;
 }
 
-void MediaWindow::scheduleEvents()
-{
-    if (m_eventsPosted.testAndSetOrdered(0, 1)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_eventsPosted.storeRelease(0);
-                handleMpvEvents();
-            },
-            Qt::QueuedConnection);
-    }
-}
-
 void MediaWindow::scheduleRender()
 {
-    if (m_renderPosted.testAndSetOrdered(0, 1)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                m_renderPosted.storeRelease(0);
-                renderFrame();
-            },
-            Qt::QueuedConnection);
-    }
+    postOnce(this, m_renderPosted, [this] { renderFrame(); });
 }
 
 void MediaWindow::setFileName(const QString &name)
@@ -209,16 +189,8 @@ void MediaWindow::setFileName(const QString &name)
     const QFileInfo info(QDir::current().absoluteFilePath(name));
     const QByteArray path = QFile::encodeName(info.absoluteFilePath());
     finishPlayback();
-    m_fileName = name;
-    m_loaded = false;
-    m_sizeFromDecoder = false;
-    m_openError.clear();
-    m_seekPending = false;
-    m_firstFrameShown = false;
-    m_wantedEntry = -1;
-    m_loadedEntry = -1;
-    m_duration = 0;
-    m_timePos = -1;
+    m_file = OpenFile();
+    m_file.name = name;
     ++m_request;
 
     // A new file is shown paused at its first frame; only "Play" starts it.
@@ -231,6 +203,15 @@ void MediaWindow::setFileName(const QString &name)
     applySize();
 }
 
+void MediaWindow::waitWhile(QEventLoop &loop, const std::function<bool()> &busy)
+{
+    handleMpvEvents();
+    QEventLoop *outer = std::exchange(m_wait, &loop);
+    while (busy())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_wait = outer;
+}
+
 void MediaWindow::waitUntilOpened(const QString &name)
 {
     QEventLoop loop;
@@ -238,19 +219,15 @@ void MediaWindow::waitUntilOpened(const QString &name)
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     timeout.start(OpenTimeoutMs);
-
-    handleMpvEvents();
-    QEventLoop *outer = m_wait;
-    m_wait = &loop;
     // The open also waits for the first frame, so that it is on the window when this returns;
     // the frame is rendered meanwhile, since this loop serves the render requests too.
-    while (!(m_loaded && m_firstFrameShown) && m_openError.isEmpty() && timeout.isActive())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_wait = outer;
-    if (!m_openError.isEmpty())
-        failOpen(name, m_openError);
-    if (!m_loaded || !m_firstFrameShown) {
-        m_loaded = false;
+    waitWhile(loop, [&] {
+        return !(m_file.loaded && m_file.firstFrameShown) && m_file.error.isEmpty() &&
+               timeout.isActive();
+    });
+    if (!m_file.error.isEmpty())
+        failOpen(name, m_file.error);
+    if (!m_file.loaded || !m_file.firstFrameShown) {
         commandAsync(m_mpv, {"stop"});
         failOpen(
             name,
@@ -260,11 +237,13 @@ void MediaWindow::waitUntilOpened(const QString &name)
 
 void MediaWindow::failOpen(const QString &name, const QString &why)
 {
-    m_loaded = false;
-    m_wantedEntry = -1;
+    const QString text =
+        QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(name), why);
+    m_file = OpenFile();
+    m_file.name = name;
     m_natural = QSize(0, 0);
-    throw RuntimeError(ErrorNumber::MediaError,
-                       QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(name), why));
+    update();
+    throw RuntimeError(ErrorNumber::MediaError, text);
 }
 
 QString MediaWindow::endFileReason(int reason, int error) const
@@ -273,30 +252,22 @@ QString MediaWindow::endFileReason(int reason, int error) const
         return QStringLiteral("filen är en spellista som hänvisar till andra filer");
     if (reason != MPV_END_FILE_REASON_ERROR)
         return QStringLiteral("uppspelningen avbröts innan filen hade öppnats");
-    switch (error) {
-    case MPV_ERROR_UNKNOWN_FORMAT:
-        return QStringLiteral("filformatet känns inte igen");
-    case MPV_ERROR_NOTHING_TO_PLAY:
-        return QStringLiteral("filen innehåller ingen video");
-    case MPV_ERROR_LOADING_FAILED:
-        return QStringLiteral("filen kunde inte läsas eller är skadad");
-    case MPV_ERROR_AO_INIT_FAILED:
-        return QStringLiteral("ljudutgången kunde inte öppnas");
-    case MPV_ERROR_VO_INIT_FAILED:
-        return QStringLiteral("bildytan kunde inte öppnas");
-    default:
-        return QStringLiteral("fel %1 i videospelaren").arg(error);
-    }
+    static const QHash<int, QString> reasons{
+        {MPV_ERROR_UNKNOWN_FORMAT, QStringLiteral("filformatet känns inte igen")},
+        {MPV_ERROR_NOTHING_TO_PLAY, QStringLiteral("filen innehåller ingen video")},
+        {MPV_ERROR_LOADING_FAILED, QStringLiteral("filen kunde inte läsas eller är skadad")},
+        {MPV_ERROR_AO_INIT_FAILED, QStringLiteral("ljudutgången kunde inte öppnas")},
+        {MPV_ERROR_VO_INIT_FAILED, QStringLiteral("bildytan kunde inte öppnas")}};
+    return reasons.value(error, QStringLiteral("fel %1 i videospelaren").arg(error));
 }
 
 void MediaWindow::handleMpvEvents()
 {
-    if (!m_mpv)
-        return;
     for (;;) {
         mpv_event *event = mpv_wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
             break;
+        const bool current = m_file.entry >= 0 && m_startedEntry == m_file.entry;
         switch (event->event_id) {
         case MPV_EVENT_COMMAND_REPLY:
         case MPV_EVENT_GET_PROPERTY_REPLY:
@@ -305,22 +276,26 @@ void MediaWindow::handleMpvEvents()
         case MPV_EVENT_START_FILE:
             m_startedEntry = static_cast<mpv_event_start_file *>(event->data)->playlist_entry_id;
             break;
+        case MPV_EVENT_HOOK:
+            checkTracks(static_cast<mpv_event_hook *>(event->data)->id);
+            break;
         case MPV_EVENT_FILE_LOADED:
             m_loadedEntry = m_startedEntry;
-            if (m_loadedEntry == m_wantedEntry)
-                queryVideoTrack();
+            checkLoaded();
             break;
         case MPV_EVENT_VIDEO_RECONFIG:
-            if (m_startedEntry == m_wantedEntry && m_sizeFromDecoder && !m_loaded)
-                queryVideoParams();
+            // Some streams carry no size in the container; the decoder's first frame has it.
+            if (current && m_file.checkedEntry == m_file.entry && m_file.natural.isEmpty())
+                mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-out-params",
+                                       MPV_FORMAT_NODE);
             break;
         case MPV_EVENT_END_FILE: {
             const auto *end = static_cast<mpv_event_end_file *>(event->data);
-            if (end->playlist_entry_id != m_wantedEntry)
+            if (end->playlist_entry_id != m_file.entry)
                 break;
-            if (!m_loaded) {
-                if (m_openError.isEmpty())
-                    m_openError = endFileReason(end->reason, end->error);
+            if (!m_file.loaded) {
+                if (m_file.error.isEmpty())
+                    m_file.error = endFileReason(end->reason, end->error);
             } else if (m_playing) {
                 m_playing = false;
                 emit playbackEnded();
@@ -328,11 +303,16 @@ void MediaWindow::handleMpvEvents()
             break;
         }
         case MPV_EVENT_PLAYBACK_RESTART:
-            if (m_startedEntry != m_wantedEntry || m_wantedEntry < 0)
+            if (!current)
                 break;
-            m_firstFrameShown = true;
-            if (m_seekPending) {
-                m_seekPending = false;
+            if (!m_file.firstFrameShown) {
+                // The renderer holds this file's first frame now: show it in place of the
+                // old file's last one, with nothing in between.
+                m_file.firstFrameShown = true;
+                renderFrame(true);
+            }
+            if (m_file.seekPending) {
+                m_file.seekPending = false;
                 if (m_playing)
                     setAsync(m_mpv, "pause", false);
             }
@@ -342,17 +322,15 @@ void MediaWindow::handleMpvEvents()
             if (property->format == MPV_FORMAT_DOUBLE) {
                 const double value = *static_cast<double *>(property->data);
                 if (event->reply_userdata == TimePosReply)
-                    m_timePos = value;
+                    m_file.timePos = value;
                 else if (event->reply_userdata == DurationReply)
-                    m_duration = value;
+                    m_file.duration = value;
             }
             if (event->reply_userdata == EofReply && property->format == MPV_FORMAT_FLAG &&
-                *static_cast<int *>(property->data) && m_loaded &&
-                m_startedEntry == m_wantedEntry && !m_seekPending) {
-                if (m_playing) {
-                    m_playing = false;
-                    emit playbackEnded();
-                }
+                *static_cast<int *>(property->data) && m_file.loaded && current &&
+                !m_file.seekPending && m_playing) {
+                m_playing = false;
+                emit playbackEnded();
             }
             break;
         }
@@ -365,72 +343,90 @@ void MediaWindow::handleMpvEvents()
         m_wait->quit();
 }
 
-void MediaWindow::queryVideoTrack()
+// Runs while mpv waits in its hook between opening a file and making its decoders, so the
+// synchronous calls here cannot meet a core that waits for this thread. The declared size is
+// checked here, before a single frame is decoded, and the video track's rotation is given to a
+// filter of its own. Every file passes here, so the options set last time are always replaced.
+void MediaWindow::checkTracks(quint64 hookId)
 {
-    mpv_get_property_async(m_mpv, TrackReply | m_request, "current-tracks/video", MPV_FORMAT_NODE);
+    mpv_node tracks{};
+    if (mpv_get_property(m_mpv, "track-list", MPV_FORMAT_NODE, &tracks) < 0)
+        tracks.format = MPV_FORMAT_NONE;
+    const VideoTrack video = firstVideoTrack(tracks);
+    mpv_free_node_contents(&tracks);
+    QString refusal;
+    const QSize &shown = video.shown;
+    if (video.id < 0) {
+        // lavf opens plenty of things that are no video at all: sound files, subtitles.
+        refusal = QStringLiteral("filen har inget videospår");
+    } else if (qMax(video.stored.width(), video.stored.height()) > MaxSidePixels ||
+               qMax(shown.width(), shown.height()) > MaxSidePixels) {
+        refusal = QStringLiteral("bilden är %1 x %2 bildpunkter, större än %3 bildpunkter "
+                                 "åt något håll")
+                      .arg(shown.width())
+                      .arg(shown.height())
+                      .arg(MaxSidePixels);
+    }
+    const QByteArray vid = refusal.isEmpty() ? QByteArray::number(video.id) : "no";
+    mpv_set_property_string(m_mpv, "vid", vid.constData());
+    mpv_set_property_string(m_mpv, "aid", refusal.isEmpty() ? "auto" : "no");
+    mpv_set_property_string(m_mpv, "vf", video.uprightFilter());
+    mpv_hook_continue(m_mpv, hookId);
+
+    // The hook's file is the one being opened unless a newer open has already replaced it.
+    if (m_file.entry >= 0 && m_startedEntry != m_file.entry)
+        return;
+    m_file.checkedEntry = m_startedEntry;
+    if (!refusal.isEmpty() && m_file.error.isEmpty())
+        m_file.error = refusal;
+    m_file.natural = shown;
+    checkLoaded();
 }
 
-void MediaWindow::queryVideoParams()
+void MediaWindow::checkLoaded()
 {
-    mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-params", MPV_FORMAT_NODE);
+    if (m_file.loaded || m_file.entry < 0 || m_loadedEntry != m_file.entry ||
+        m_file.checkedEntry != m_file.entry || m_file.natural.isEmpty())
+        return;
+    m_natural = m_file.natural;
+    m_file.loaded = true;
 }
 
 void MediaWindow::handleReply(const mpv_event &event)
 {
     const quint64 kind = event.reply_userdata & ReplyKindMask;
-    if (kind == 0 || (event.reply_userdata & ~ReplyKindMask) != m_request || m_loaded ||
-        !m_openError.isEmpty())
+    if (kind == 0 || (event.reply_userdata & ~ReplyKindMask) != m_request || m_file.loaded ||
+        !m_file.error.isEmpty())
         return;
     if (kind == LoadReply) {
         const auto *reply = static_cast<mpv_event_command *>(event.data);
         const qint64 entry = event.error < 0 ? -1 : intValue(reply->result, "playlist_entry_id");
-        if (entry < 0) {
-            m_openError = QStringLiteral("videospelaren tog inte emot filen");
-            return;
+        if (entry < 0)
+            m_file.error = QStringLiteral("videospelaren tog inte emot filen");
+        m_file.entry = entry;
+        // The hook may have run before this reply came; its result then stands for this file.
+        if (m_file.checkedEntry >= 0 && m_file.checkedEntry != entry) {
+            m_file.checkedEntry = -1;
+            m_file.natural = QSize();
         }
-        m_wantedEntry = entry;
-        if (m_loadedEntry == m_wantedEntry)
-            queryVideoTrack();
+        checkLoaded();
         return;
     }
     const auto *property = static_cast<mpv_event_property *>(event.data);
-    const mpv_node *node = event.error >= 0 && property->format == MPV_FORMAT_NODE
-                               ? static_cast<mpv_node *>(property->data)
-                               : nullptr;
-    if (kind == TrackReply) {
-        if (!node || node->format != MPV_FORMAT_NODE_MAP) {
-            // lavf opens plenty of things that are no video at all: sound files, subtitles.
-            m_openError = QStringLiteral("filen har inget videospår");
-            commandAsync(m_mpv, {"stop"});
-            return;
-        }
-        const qint64 w = intValue(*node, "demux-w");
-        const qint64 h = intValue(*node, "demux-h");
-        if (w > 0 && h > 0) {
-            m_natural = QSize(int(w), int(h));
-            m_loaded = true;
-        } else {
-            // Some streams carry no size in the container; the decoder's first frame has it,
-            // and its reconfigure event may already have gone by.
-            m_sizeFromDecoder = true;
-            queryVideoParams();
-        }
-    } else if (kind == VideoParamsReply && node) {
-        const qint64 w = intValue(*node, "w");
-        const qint64 h = intValue(*node, "h");
-        if (w > 0 && h > 0) {
-            m_natural = QSize(int(w), int(h));
-            m_loaded = true;
-        }
+    if (kind == VideoParamsReply && event.error >= 0 && property->format == MPV_FORMAT_NODE) {
+        const auto &node = *static_cast<mpv_node *>(property->data);
+        m_file.natural = QSize(int(intValue(node, "dw")), int(intValue(node, "dh")));
+        if (qMax(m_file.natural.width(), m_file.natural.height()) > MaxSidePixels)
+            m_file.error = QStringLiteral("bilden är större än %1 bildpunkter åt något håll")
+                               .arg(MaxSidePixels);
+        checkLoaded();
     }
 }
 
-void MediaWindow::renderFrame()
+void MediaWindow::renderFrame(bool redraw)
 {
-    if (!m_render)
-        return;
     const uint64_t flags = mpv_render_context_update(m_render);
-    if (!(flags & MPV_RENDER_UPDATE_FRAME) && !m_resized)
+    if (!(flags & MPV_RENDER_UPDATE_FRAME) && !m_resized && !redraw)
         return;
     m_resized = false;
 
@@ -452,6 +448,10 @@ void MediaWindow::renderFrame()
     };
     if (mpv_render_context_render(m_render, params) < 0)
         return;
+    // Until the new file's first frame is there, what the renderer holds is the old file's
+    // last frame or nothing: it is taken, so mpv goes on, but never shown.
+    if (!m_file.firstFrameShown)
+        return;
     // The fourth byte is left undefined by mpv; QImage expects it opaque.
     for (int y = 0; y < size.height(); ++y) {
         auto *line = reinterpret_cast<quint32 *>(m_frame.scanLine(y));
@@ -472,7 +472,7 @@ void MediaWindow::applySize()
     setFixedSize(size);
     // A hidden widget gets its resize event only when shown, but its frame must follow now.
     m_resized = true;
-    if (m_loaded)
+    if (m_file.loaded)
         scheduleRender();
 }
 
@@ -484,7 +484,7 @@ void MediaWindow::setZoom(float percent)
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
                            QStringLiteral("Zoomen %1 % går inte att använda för videon %2.")
                                .arg(double(percent))
-                               .arg(quoted(m_fileName)));
+                               .arg(quoted(m_file.name)));
     }
     m_zoom = percent;
     applySize();
@@ -494,14 +494,15 @@ void MediaWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     m_resized = true;
-    if (m_loaded)
+    if (m_file.loaded)
         scheduleRender();
 }
 
 void MediaWindow::paintEvent(QPaintEvent *)
 {
+    // While a new file opens, the old file's frame is not painted again: black is all there is.
     QPainter painter(this);
-    if (m_frame.isNull() || !m_loaded)
+    if (m_frame.isNull() || !m_file.firstFrameShown)
         painter.fillRect(rect(), Qt::black);
     else
         painter.drawImage(rect(), m_frame);
@@ -509,7 +510,7 @@ void MediaWindow::paintEvent(QPaintEvent *)
 
 void MediaWindow::setRewindSetting(qint16 value)
 {
-    if (value != 0 || !m_loaded)
+    if (value != 0 || !m_file.loaded)
         return;
     finishPlayback();
     rewindToStart();
@@ -519,7 +520,7 @@ void MediaWindow::rewindToStart()
 {
     // Playback resumes only once the seek has landed: unpausing first would redraw the old
     // (last) frame for a moment before the first one comes back.
-    m_seekPending = true;
+    m_file.seekPending = true;
     setAsync(m_mpv, "pause", true);
     commandAsync(m_mpv, {"seek", "0", "absolute+exact"});
 }
@@ -541,7 +542,7 @@ void MediaWindow::setCommand(const QString &command)
                                           "bara \"Play\" och \"Play wait\".")
                                .arg(quoted(command)));
     }
-    if (!m_loaded) {
+    if (!m_file.loaded) {
         throw RuntimeError(
             ErrorNumber::MediaError,
             QStringLiteral("Kommandot %1 kräver en öppnad video.").arg(quoted(command)));
@@ -555,81 +556,31 @@ void MediaWindow::setCommand(const QString &command)
 
 void MediaWindow::playToEnd()
 {
-    const double duration = m_duration;
     // Some containers (MPEG program streams above all) guess their duration badly, so the limit
-    // only ends a wait that has also stopped making progress.
-    const qint64 limitMs = qint64(std::max(0.0, duration) * 2000.0) + 10000;
-    constexpr qint64 StallMs = 5000;
-
+    // only ends a wait that has also stopped making progress for a whole check period.
+    const qint64 limitMs = qint64(std::max(0.0, m_file.duration) * 2000.0) + 10000;
     QEventLoop loop;
     QTimer check;
     QElapsedTimer total;
-    QElapsedTimer sinceProgress;
-    double lastPos = -1;
     total.start();
-    sinceProgress.start();
+    double lastPos = -1;
     bool stalled = false;
     connect(&check, &QTimer::timeout, &loop, [&] {
-        const double pos = m_timePos;
-        if (pos != lastPos) {
-            lastPos = pos;
-            sinceProgress.restart();
-        }
-        if (total.elapsed() > limitMs && sinceProgress.elapsed() > StallMs) {
-            stalled = true;
+        stalled = total.elapsed() > limitMs && m_file.timePos == lastPos;
+        lastPos = m_file.timePos;
+        if (stalled)
             loop.quit();
-        }
     });
-    check.start(500);
+    check.start(5000);
 
-    const qint64 entry = m_wantedEntry;
-    handleMpvEvents();
-    QEventLoop *outer = m_wait;
-    m_wait = &loop;
-    while (m_playing && entry == m_wantedEntry && !stalled)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    m_wait = outer;
-    if (stalled && m_playing && entry == m_wantedEntry) {
+    const qint64 entry = m_file.entry;
+    waitWhile(loop, [&] { return m_playing && entry == m_file.entry && !stalled; });
+    if (stalled && m_playing && entry == m_file.entry) {
         m_playing = false;
         setAsync(m_mpv, "pause", true);
         throw RuntimeError(
             ErrorNumber::MediaError,
             QStringLiteral("Videon %1 spelades inte färdigt: uppspelningen stannade.")
-                .arg(quoted(m_fileName)));
+                .arg(quoted(m_file.name)));
     }
-}
-
-float MediaWindow::Width() const
-{
-    return pixelsToTwips(width());
-}
-
-float MediaWindow::Height() const
-{
-    return pixelsToTwips(height());
-}
-
-float MediaWindow::Top() const
-{
-    return pixelsToTwips(y());
-}
-
-float MediaWindow::Left() const
-{
-    return pixelsToTwips(x());
-}
-
-void MediaWindow::setTop(float twips)
-{
-    move(x(), twipsToPixels(twips));
-}
-
-void MediaWindow::setLeft(float twips)
-{
-    move(twipsToPixels(twips), y());
-}
-
-bool MediaWindow::isPlaying() const
-{
-    return m_playing;
 }

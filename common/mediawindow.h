@@ -10,10 +10,14 @@
 // Only local files are ever opened: a name is resolved against the working directory and
 // handed to mpv as an absolute path, never as a URL or protocol.
 
+#include "twips.h"
+
 #include <QAtomicInt>
 #include <QImage>
 #include <QString>
 #include <QWidget>
+
+#include <functional>
 
 class QEventLoop;
 struct mpv_event;
@@ -30,7 +34,7 @@ public:
     // Opens the file and replaces whatever was open or playing. A missing, unreadable or
     // unplayable file is a run-time error naming it.
     void setFileName(const QString &name);
-    QString fileName() const { return m_fileName; }
+    QString fileName() const { return m_file.name; }
 
     // 0 rewinds the open video to its first frame, so the next "Play" starts from there.
     void setRewindSetting(qint16 value);
@@ -43,16 +47,16 @@ public:
     // painting frames meanwhile while user input waits in the queue.
     void setCommand(const QString &command);
 
-    float Width() const;
-    float Height() const;
-    float Top() const;
-    float Left() const;
-    void setTop(float twips);
-    void setLeft(float twips);
+    float Width() const { return pixelsToTwips(width()); }
+    float Height() const { return pixelsToTwips(height()); }
+    float Top() const { return pixelsToTwips(y()); }
+    float Left() const { return pixelsToTwips(x()); }
+    void setTop(float twips) { move(x(), twipsToPixels(twips)); }
+    void setLeft(float twips) { move(twipsToPixels(twips), y()); }
 
     // The natural video size in pixels of the open file (0 x 0 before the first open).
     QSize naturalSize() const { return m_natural; }
-    bool isPlaying() const;
+    bool isPlaying() const { return m_playing; }
     // The last frame painted, for tests and screenshots.
     QImage currentFrame() const { return m_frame; }
 
@@ -70,15 +74,34 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Everything that belongs to one file name: a new name starts again from a fresh value.
+    struct OpenFile
+    {
+        QString name;
+        // Playlist entry ids tell the events of this file from those of the one it replaces:
+        // libmpv still delivers the old file's end and reconfigure events afterwards.
+        qint64 entry = -1;
+        qint64 checkedEntry = -1; // the entry whose tracks were checked before decoding
+        QSize natural;            // empty until known, from the container or else from the decoder
+        bool loaded = false;
+        // Frames are shown only from this file's first frame on, never one of the old file's.
+        bool firstFrameShown = false;
+        // An eof-reached change queued before a rewind must not end the playback that follows.
+        bool seekPending = false;
+        double duration = 0;
+        double timePos = -1;
+        QString error;
+    };
+
     // The mpv side is pumped on the GUI thread: mpv's callbacks only post a queued call here.
     void handleMpvEvents();
     void handleReply(const mpv_event &event);
-    void queryVideoTrack();
-    void queryVideoParams();
-    void renderFrame();
-    void scheduleEvents();
+    void checkTracks(quint64 hookId);
+    void checkLoaded();
+    void renderFrame(bool redraw = false);
     void scheduleRender();
     void applySize();
+    void waitWhile(QEventLoop &loop, const std::function<bool()> &busy);
     void waitUntilOpened(const QString &name);
     void rewindToStart();
     void playToEnd();
@@ -88,26 +111,14 @@ private:
 
     mpv_handle *m_mpv = nullptr;
     mpv_render_context *m_render = nullptr;
-    QString m_fileName;
+    OpenFile m_file;
+    quint64 m_request = 0;
+    qint64 m_startedEntry = -1;
+    qint64 m_loadedEntry = -1;
     QSize m_natural{0, 0};
     float m_zoom = 100.0f;
     QImage m_frame;
     bool m_playing = false;
-
-    // Playlist entry ids tell the events of the file being opened from those of the one it
-    // replaces: libmpv still delivers the old file's end and reconfigure events afterwards.
-    qint64 m_wantedEntry = -1;
-    qint64 m_startedEntry = -1;
-    qint64 m_loadedEntry = -1;
-    quint64 m_request = 0;
-    double m_duration = 0;
-    double m_timePos = -1;
-    bool m_loaded = false;
-    bool m_sizeFromDecoder = false;
-    QString m_openError;
-    // An eof-reached change queued before a rewind must not end the playback that follows.
-    bool m_seekPending = false;
-    bool m_firstFrameShown = false;
     bool m_resized = false;
     QEventLoop *m_wait = nullptr;
     QAtomicInt m_eventsPosted;
