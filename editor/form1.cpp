@@ -409,7 +409,10 @@ void Form1::showProblem(int side, const QString &name, const RuntimeError &error
     problem->show();
 }
 
-// Only one list of a side shows a selection at a time, the one whose click armed the side.
+// A side acts only on the row the user sees selected: once the row that armed it loses its
+// selection (Ctrl+click, Ctrl+Space, a right-click on another row), the side falls idle and its
+// name box empties. Each click also clears the other list of its side, so that only the list
+// that armed the side shows a selection.
 void Form1::followSelection()
 {
     if ((SignMode == AddMode && File1->FileName() != Label3[0]->text()) ||
