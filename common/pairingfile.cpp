@@ -335,8 +335,7 @@ void SequentialOutput::commit()
                            QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4). %5")
                                .arg(quoted(m_name), where(m_name), f.cause, systemWords(f.error),
                                     m_oldFileDamaged
-                                        ? QStringLiteral("Den gamla filen kan vara "
-                                                         "skadad.")
+                                        ? QStringLiteral("Den gamla filen kan vara skadad.")
                                         : QStringLiteral("Den gamla filen är orörd.")));
     }
 }
@@ -346,8 +345,10 @@ void SequentialOutput::save()
     const QByteArray path = QFile::encodeName(m_name);
     struct stat old;
     const bool exists = ::stat(path.constData(), &old) == 0;
-    if (!exists && errno != ENOENT)
-        throw Failure{folderCause(m_name, errno), errno};
+    if (!exists && errno != ENOENT) {
+        const int error = errno;
+        throw Failure{folderCause(m_name, error), error};
+    }
     if (exists) {
         if (S_ISDIR(old.st_mode))
             throw Failure{QStringLiteral("det finns en mapp med det namnet"), EISDIR};
@@ -367,8 +368,10 @@ void SequentialOutput::save()
     }
 
     QSaveFile file(m_name);
-    if (!file.open(QIODevice::WriteOnly))
-        throw Failure{folderCause(m_name, errno), errno};
+    if (!file.open(QIODevice::WriteOnly)) {
+        const int error = errno;
+        throw Failure{folderCause(m_name, error), error};
+    }
     // Written past Qt's buffer, so that each failure comes with its own errno: a full disk
     // must not be told apart from a missing permission by guessing.
     const int fd = file.handle();
@@ -395,8 +398,10 @@ void SequentialOutput::save()
         file.cancelWriting();
         return;
     }
-    if (!file.commit())
-        throw Failure{writeCause(errno), errno};
+    if (!file.commit()) {
+        const int error = errno;
+        throw Failure{writeCause(error), error};
+    }
     // The rename itself reaches the disk only with the folder.
     const int folder = ::open(QFile::encodeName(QFileInfo(where(m_name)).absolutePath()),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -409,8 +414,10 @@ void SequentialOutput::save()
 void SequentialOutput::rewriteInPlace(const QByteArray &path, const struct stat &old)
 {
     const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        throw Failure{writeCause(errno), errno};
+    if (fd < 0) {
+        const int error = errno;
+        throw Failure{writeCause(error), error};
+    }
     struct stat now;
     QByteArray previous;
     const bool same = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == old.st_dev &&
