@@ -4,19 +4,27 @@
 // painted its first frame, and what a window costs to create, open once and destroy.
 //
 //   QT_QPA_PLATFORM=offscreen bench_open [runs]
+//
+// With "huge" instead it makes (with ffmpeg, which takes a while and some GB itself) a .mov of
+// one 16000 x 16000 16-bit PNG frame, opens it, and prints this process's peak memory before
+// and after the open, which refuses the file.
 
 #include "mediawindow.h"
+#include "runtimeerror.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
+#include <sys/resource.h>
 
 namespace {
 
@@ -53,6 +61,42 @@ double waitForFrame(MediaWindow &w, const QElapsedTimer &since)
     return at;
 }
 
+long peakKilobytes()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int openHuge()
+{
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-f", "lavfi",
+                                            "-i", "color=s=16000x16000:d=0.04", "-frames:v", "1",
+                                            "-c:v", "png", "-pix_fmt", "rgb48be", "huge.mov"});
+    if (!ffmpeg.waitForFinished(600000) || ffmpeg.exitCode() != 0) {
+        std::fprintf(stderr, "ffmpeg could not make huge.mov\n");
+        return 1;
+    }
+    MediaWindow w;
+    const long before = peakKilobytes();
+    QElapsedTimer t;
+    t.start();
+    QString result = QStringLiteral("opened");
+    try {
+        w.setFileName(QStringLiteral("huge.mov"));
+    } catch (const RuntimeError &e) {
+        result = e.text();
+    }
+    std::printf("16000 x 16000 rgb48 PNG in .mov (%lld bytes): %s\n",
+                QFileInfo(QStringLiteral("huge.mov")).size(), qPrintable(result));
+    std::printf("peak memory before the open %ld kB, after %ld kB, %.0f ms\n", before,
+                peakKilobytes(), ms(t));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -60,6 +104,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int runs = argc > 1 ? qMax(1, atoi(argv[1])) : 20;
     MediaWindow::setAudioOutput(QStringLiteral("null"));
+    if (argc > 1 && qstrcmp(argv[1], "huge") == 0)
+        return openHuge();
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
