@@ -22,10 +22,11 @@ xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
 // (maximised, below) to what is already there.
 void keepOffTaskBar(QWidget *window)
 {
+    // The offscreen platform offers the same interface without a connection.
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (!c)
         return;
-    xcb_connection_t *c = x11->connection();
     const xcb_atom_t states[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
                                  internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
