@@ -544,6 +544,11 @@ void MediaWindow::finishPlayback()
         m_wait->quit();
 }
 
+void MediaWindow::stopWaiting()
+{
+    finishPlayback();
+}
+
 void MediaWindow::setCommand(const QString &command)
 {
     const QString verb = command.simplified().toLower();
@@ -600,7 +605,7 @@ void MediaWindow::playToEnd()
     QEventLoop *outer = m_wait;
     m_wait = &loop;
     while (m_playing && entry == m_wantedEntry && !stalled)
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec(m_waitTakesInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     m_wait = outer;
     if (stalled && m_playing && entry == m_wantedEntry) {
         m_playing = false;

@@ -43,6 +43,12 @@ public:
     // painting frames meanwhile while user input waits in the queue.
     void setCommand(const QString &command);
 
+    // A window whose "Play wait" must stay leavable turns this on: the wait then delivers user
+    // input, which that window filters itself, and stopWaiting() makes a running "Play wait"
+    // (or one whose rewind is still under way) return at once.
+    void setWaitTakesInput(bool on) { m_waitTakesInput = on; }
+    void stopWaiting();
+
     float Width() const;
     float Height() const;
     float Top() const;
@@ -110,6 +116,7 @@ private:
     bool m_firstFrameShown = false;
     bool m_resized = false;
     QEventLoop *m_wait = nullptr;
+    bool m_waitTakesInput = false;
     QAtomicInt m_eventsPosted;
     QAtomicInt m_renderPosted;
 };

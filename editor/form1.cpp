@@ -320,7 +320,13 @@ void Form1::previewSign()
     MCIWnd1->setRewindSetting(0);
     MCIWnd1->setZoom(100);
     const float W = MCIWnd1->Width();
+    const float H = MCIWnd1->Height();
     MCIWnd1->setZoom(fittedZoom(2500, W));
+    // Fitted to the width, a portrait video would cover the check box's frame and pass the
+    // window's bottom edge: it is fitted to the height free above the frame instead.
+    const float room = pixelsToTwips(Picture1->y() - MCIWnd1->y());
+    if (MCIWnd1->Height() > room)
+        MCIWnd1->setZoom(fittedZoom(room, H));
     processPendingEvents();
     MCIWnd1->setCommand(QStringLiteral("Play"));
 }
