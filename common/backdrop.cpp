@@ -18,6 +18,8 @@ xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
     return atom;
 }
 
+} // namespace
+
 // Window managers read a window's initial states when it is first mapped; Qt adds its own
 // (maximised, below) to what is already there.
 void keepOffTaskBar(QWidget *window)
@@ -33,8 +35,6 @@ void keepOffTaskBar(QWidget *window)
                         internAtom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
     xcb_flush(c);
 }
-
-} // namespace
 
 Form2::Form2()
     // An ordinary top-level window kept below the others. A Qt::Tool, a dialog or a splash

@@ -97,7 +97,7 @@ QLabel *label(const QString &text, const QFont &font, QWidget *parent)
 } // namespace
 
 Form1::Form1()
-    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint)
 {
@@ -109,6 +109,10 @@ Form1::Form1()
     fill(this, QPalette::Window, LightYellow);
     buildControls();
     connectHandlers();
+    // No task-bar button: asked for explicitly, since a dialog window type is not enough (mutter
+    // lists a dialog that stands for the whole application whatever it asks), and so the
+    // window is an ordinary one of fixed size.
+    keepOffTaskBar(this);
 }
 
 Form1::~Form1()

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The real kolmiras on an X server with a window manager (run under xdesktop, once for each
 # window manager), driven with xdotool as a supervisor would:
-#   0. the window stands in front of the black backdrop, active (xdesktop --check);
+#   0. the window stands in front of the black backdrop, active, and neither of them has a
+#      task-bar button (xdesktop --check);
 #   1. remove a sign, "Spara" shows "Fel" and writes nothing, OK, add a video, "Spara" writes
 #      pirvel.ini and the program ends with status 0;
 #   2. with writes in the folder failing as on a full disk (enospc_preload), "Spara" gives the

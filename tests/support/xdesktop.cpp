@@ -3,7 +3,8 @@
 //                                    WM ("none": a bare server) and ends with its status;
 //   xdesktop --check PID TITLE [--task-bar-button]
 //                                    checks on $DISPLAY that the program PID shows its window
-//                                    titled TITLE... in front of its backdrop (checkMainInFront).
+//                                    titled TITLE... in front of its backdrop, with a task-bar
+//                                    button only if asked for (checkMainInFront).
 
 #include "xserver.h"
 

@@ -351,8 +351,10 @@ QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasT
         };
         if (hasButton(backdrop))
             faults << QStringLiteral("the backdrop has a task-bar button");
-        if (mainHasTaskBarButton && !hasButton(main))
-            faults << QStringLiteral("the main window has no task-bar button");
+        if (hasButton(main) != mainHasTaskBarButton)
+            faults << (mainHasTaskBarButton
+                           ? QStringLiteral("the main window has no task-bar button")
+                           : QStringLiteral("the main window has a task-bar button"));
     }
 
     // Fill colour at three corners inside the main window, black in the screen around it.

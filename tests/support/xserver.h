@@ -46,5 +46,6 @@ private:
 // one more top-level window, the backdrop. Checked: the main window is shown in front (its
 // light-yellow fill on the screen where it lies, black around it), it is the active window,
 // the backdrop covers the screen (or the window manager's work area) and has no task-bar
-// button; when `mainHasTaskBarButton`, the main window has one. Returns the faults found.
+// button, and the main window has one exactly when `mainHasTaskBarButton`. Returns the faults
+// found.
 QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasTaskBarButton);
