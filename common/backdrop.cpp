@@ -3,12 +3,46 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <xcb/xcb.h>
+
 #include "twips.h"
 
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
+{
+    xcb_intern_atom_reply_t *reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(qstrlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(reply);
+    return atom;
+}
+
+} // namespace
+
+// Window managers read a window's initial states when it is first mapped; Qt adds its own
+// (maximised, below) to what is already there.
+void keepOffTaskBar(QWidget *window)
+{
+    // The offscreen platform offers the same interface without a connection.
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (!c)
+        return;
+    const xcb_atom_t states[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
+                        internAtom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    xcb_flush(c);
+}
+
 Form2::Form2()
-    // Qt::Tool keeps it off the task bar; it never takes the focus, so a click on it cannot
-    // bring it in front of the main window.
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+    // An ordinary top-level window kept below the others. A Qt::Tool, a dialog or a splash
+    // screen would be made transient for the whole application, and several window managers
+    // keep such a window above all of the application's windows: the learner would see black.
+    // It never takes the focus, so a click on it cannot take the keyboard from the main window.
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
+                           Qt::WindowDoesNotAcceptFocus)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QString());
@@ -18,6 +52,7 @@ Form2::Form2()
     pal.setColor(QPalette::Window, Qt::black);
     setPalette(pal);
     setGeometry(twipsRect(0, 0, 4680, 3195));
+    keepOffTaskBar(this);
 }
 
 void Form2::showBackdrop()

@@ -14,3 +14,7 @@ public:
     // Visible, maximised over the screen, without taking the activation from the main window.
     void showBackdrop();
 };
+
+// Asks the window manager to show no task-bar or pager entry for the top-level `window`; call
+// it before the window is first shown. Does nothing where there is no X server.
+void keepOffTaskBar(QWidget *window);

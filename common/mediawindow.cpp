@@ -203,12 +203,13 @@ void MediaWindow::setFileName(const QString &name)
     applySize();
 }
 
-void MediaWindow::waitWhile(QEventLoop &loop, const std::function<bool()> &busy)
+void MediaWindow::waitWhile(QEventLoop &loop, const std::function<bool()> &busy,
+                            QEventLoop::ProcessEventsFlags flags)
 {
     handleMpvEvents();
     QEventLoop *outer = std::exchange(m_wait, &loop);
     while (busy())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec(flags);
     m_wait = outer;
 }
 
@@ -532,6 +533,11 @@ void MediaWindow::finishPlayback()
         m_wait->quit();
 }
 
+void MediaWindow::stopWaiting()
+{
+    finishPlayback();
+}
+
 void MediaWindow::setCommand(const QString &command)
 {
     const QString verb = command.simplified().toLower();
@@ -574,7 +580,9 @@ void MediaWindow::playToEnd()
     check.start(5000);
 
     const qint64 entry = m_file.entry;
-    waitWhile(loop, [&] { return m_playing && entry == m_file.entry && !stalled; });
+    waitWhile(
+        loop, [&] { return m_playing && entry == m_file.entry && !stalled; },
+        m_waitTakesInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     if (stalled && m_playing && entry == m_file.entry) {
         m_playing = false;
         setAsync(m_mpv, "pause", true);

@@ -19,7 +19,7 @@
 
 #include <functional>
 
-class QEventLoop;
+#include <QEventLoop>
 struct mpv_event;
 struct mpv_handle;
 struct mpv_render_context;
@@ -46,6 +46,12 @@ public:
     // "Play" starts playback and returns at once; "Play wait" returns at the end of the video,
     // painting frames meanwhile while user input waits in the queue.
     void setCommand(const QString &command);
+
+    // A window whose "Play wait" must stay leavable turns this on: the wait then delivers user
+    // input, which that window filters itself, and stopWaiting() makes a running "Play wait"
+    // (or one whose rewind is still under way) return at once.
+    void setWaitTakesInput(bool on) { m_waitTakesInput = on; }
+    void stopWaiting();
 
     float Width() const { return pixelsToTwips(width()); }
     float Height() const { return pixelsToTwips(height()); }
@@ -101,7 +107,8 @@ private:
     void renderFrame(bool redraw = false);
     void scheduleRender();
     void applySize();
-    void waitWhile(QEventLoop &loop, const std::function<bool()> &busy);
+    void waitWhile(QEventLoop &loop, const std::function<bool()> &busy,
+                   QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents);
     void waitUntilOpened(const QString &name);
     void rewindToStart();
     void playToEnd();
@@ -121,6 +128,7 @@ private:
     bool m_playing = false;
     bool m_resized = false;
     QEventLoop *m_wait = nullptr;
+    bool m_waitTakesInput = false;
     QAtomicInt m_eventsPosted;
     QAtomicInt m_renderPosted;
 };

@@ -83,6 +83,10 @@ void installDefaultProgram(const QString &name)
 void endProgram(int status)
 {
     Program &p = program();
+    // A program ends once: a recorded end in a test returns, and a handler that was waiting
+    // when the program ended may reach its own end afterwards.
+    if (p.ended)
+        throw ProgramEnded{};
     p.ended = true;
     p.exitStatus = status;
     p.end(status);

@@ -127,7 +127,7 @@ QString shortCause(const QString &name, const RuntimeError &error)
 } // namespace
 
 Form1::Form1()
-    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint)
 {
@@ -142,6 +142,10 @@ Form1::Form1()
     setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
     buildControls();
     connectHandlers();
+    // No task-bar button: asked for explicitly, since a dialog window type is not enough (mutter
+    // lists a dialog that stands for the whole application whatever it asks), and so the
+    // window is an ordinary one of fixed size.
+    keepOffTaskBar(this);
 }
 
 Form1::~Form1()
@@ -388,7 +392,13 @@ void Form1::previewSign()
     MCIWnd1->setRewindSetting(0);
     MCIWnd1->setZoom(100);
     const float W = MCIWnd1->Width();
+    const float H = MCIWnd1->Height();
     MCIWnd1->setZoom(fittedZoom(2500, W));
+    // Fitted to the width, a portrait video would cover the check box's frame and pass the
+    // window's bottom edge: it is fitted to the height free above the frame instead.
+    const float room = pixelsToTwips(Picture1->y() - MCIWnd1->y());
+    if (MCIWnd1->Height() > room)
+        MCIWnd1->setZoom(fittedZoom(room, H));
     processPendingEvents();
     MCIWnd1->setCommand(QStringLiteral("Play"));
 }

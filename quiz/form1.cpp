@@ -11,6 +11,7 @@
 #include "scalelabel.h"
 #include "twips.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QIcon>
@@ -225,9 +226,16 @@ void Form1::beginPlacement(bool eventPass)
 void Form1::fitAndPlace()
 {
     const float w = MCIWnd1->Width();
+    const float naturalHeight = MCIWnd1->Height();
     MCIWnd1->setZoom(fittedZoom(FittedWidth, w));
-    const float h = MCIWnd1->Height();
+    float h = MCIWnd1->Height();
     const float t = pixelsToTwips(Command3D1->y());
+    // A portrait sign fitted to the width would reach above the window, and the signer's face
+    // and hands would be cut off: it is fitted to the height above "PLAY" instead.
+    if (h > t) {
+        MCIWnd1->setZoom(fittedZoom(t, naturalHeight));
+        h = MCIWnd1->Height();
+    }
     MCIWnd1->setTop(float(double(t) - double(h)));
     const float w2 = MCIWnd1->Width();
     MCIWnd1->setLeft(float(double(CentreLine) - double(w2) / 2.0));
@@ -243,6 +251,8 @@ void Form1::Command3D1_Click()
 
 void Form1::Command3D2_Click()
 {
+    // During the closing video the program would otherwise end only once the video is over.
+    MCIWnd1->stopWaiting();
     endProgram(0);
 }
 
@@ -266,13 +276,59 @@ void Form1::Image1_Click(qint16 index)
 
 void Form1::playClosingVideo()
 {
+    m_closing = true;
     MCIWnd1->setFileName(QStringLiteral("slut.mov"));
     beginPlacement(true);
     fitAndPlace();
     MCIWnd1->setRewindSetting(0);
     processPendingEvents();
+    // The wait hears nothing the learner does except "Sluta" and closing the window, which end
+    // the program at once instead of after the video: eventFilter() drops the rest.
+    struct Leavable
+    {
+        Form1 *form;
+        explicit Leavable(Form1 *f) : form(f)
+        {
+            qApp->installEventFilter(form);
+            form->MCIWnd1->setWaitTakesInput(true);
+        }
+        ~Leavable()
+        {
+            form->MCIWnd1->setWaitTakesInput(false);
+            qApp->removeEventFilter(form);
+        }
+    } leavable(this);
     MCIWnd1->setCommand(QStringLiteral("Play wait"));
     endProgram(0);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // Installed only while the closing video plays. Input reaches a window first and is then
+    // passed on to the widget under it or with the focus; it is judged there.
+    if (!watched->isWidgetType() || watched == Command3D2)
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletMove:
+    case QEvent::TabletRelease:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void Form1::Form_Unload()
@@ -283,7 +339,14 @@ void Form1::Form_Unload()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    guarded([this] { Form_Unload(); });
+    guarded([this] {
+        Form_Unload();
+        // With the window gone nothing is left to watch the closing video in.
+        if (m_closing) {
+            MCIWnd1->stopWaiting();
+            endProgram(0);
+        }
+    });
     event->accept();
 }
 

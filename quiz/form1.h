@@ -59,6 +59,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildControls();
@@ -66,6 +67,9 @@ private:
     void beginPlacement(bool eventPass);
     void fitAndPlace();
     void playClosingVideo();
+
+    // Set once the closing sequence has begun: closing the window then ends the program.
+    bool m_closing = false;
 };
 
 } // namespace quiz

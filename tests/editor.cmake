@@ -20,7 +20,11 @@ if(TARGET pirvelform)
                   LIBS kolmirasform pirvelform)
 endif()
 
-add_test(NAME editor_xvfb
-         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/editor_xvfb.sh $<TARGET_FILE:kolmiras>
-                 $<TARGET_FILE:enospc_preload> ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/editor)
-set_tests_properties(editor_xvfb PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb)
+# The real editor under each window manager.
+foreach(wm mutter metacity xfwm4 openbox icewm)
+  add_test(NAME editor_xvfb_${wm}
+           COMMAND xdesktop ${wm} sh ${CMAKE_CURRENT_SOURCE_DIR}/editor_xvfb.sh
+                   $<TARGET_FILE:kolmiras> $<TARGET_FILE:enospc_preload>
+                   ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/editor $<TARGET_FILE:xdesktop>)
+  set_tests_properties(editor_xvfb_${wm} PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb)
+endforeach()

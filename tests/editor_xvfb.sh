@@ -1,5 +1,8 @@
 #!/bin/sh
-# The real kolmiras on a private X server, driven with xdotool as a supervisor would:
+# The real kolmiras on an X server with a window manager (run under xdesktop, once for each
+# window manager), driven with xdotool as a supervisor would:
+#   0. the window stands in front of the black backdrop, active, and neither of them has a
+#      task-bar button (xdesktop --check);
 #   1. remove a sign, "Spara" shows "Fel" and writes nothing, OK, add a video, "Spara" writes
 #      pirvel.ini and the program ends with status 0;
 #   2. with writes in the folder failing as on a full disk (enospc_preload), "Spara" gives the
@@ -7,16 +10,15 @@
 #   3. in a folder without pirvel.ini, pick five videos and five pictures, "Spara" makes it;
 #   4. mend an exercise whose third sign is gone: click it (the preview's place says why),
 #      remove it, add another video, "Spara".
-# Usage: editor_xvfb.sh KOLMIRAS ENOSPC_PRELOAD FIXTURES_DIR
+# Usage: xdesktop WM sh editor_xvfb.sh KOLMIRAS ENOSPC_PRELOAD FIXTURES_DIR XDESKTOP
 set -eu
-exe=$1 preload=$2 fixtures=$3
+exe=$1 preload=$2 fixtures=$3 xdesktop=$4
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: no DISPLAY; run under xdesktop" >&2; exit 1; }
 
 work=$(mktemp -d)
-xvfb_pid=
 app_pid=
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -25,18 +27,6 @@ fail() {
     echo "FAIL: $*" >&2
     exit 1
 }
-
-# Xvfb picks a free display itself and tells its number on fd 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" \
-    2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
 
 ex="$work/exercise"
 mkdir "$ex"
@@ -67,11 +57,22 @@ start() {
     app_pid=$!
     win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Pirvel handledarsektion" | head -1)
     [ -n "$win" ] || fail "no editor window"
-    eval "$(xdotool getwindowgeometry --shell "$win")"
+    # The client area's place on the screen (xdotool tells the frame's under some managers).
+    geometry=$(xwininfo -id "$win")
+    X=$(echo "$geometry" | sed -n 's/.*Absolute upper-left X: *//p')
+    Y=$(echo "$geometry" | sed -n 's/.*Absolute upper-left Y: *//p')
+    WIDTH=$(echo "$geometry" | sed -n 's/.*Width: *//p')
+    HEIGHT=$(echo "$geometry" | sed -n 's/.*Height: *//p')
     [ "$WIDTH" = 634 ] && [ "$HEIGHT" = 455 ] || fail "window is ${WIDTH}x$HEIGHT"
-    # Centred on the 1280 x 1024 screen (no window manager, so no frame).
-    [ $((X - 323)) -ge -1 ] && [ $((X - 323)) -le 1 ] && [ $((Y - 284)) -ge -1 ] &&
-        [ $((Y - 284)) -le 1 ] || fail "window at $X,$Y, not centred"
+    # Where on the screen is the window manager's choice; it must be wholly there.
+    [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] ||
+        fail "window at $X,$Y, not on the screen"
+    tries=0
+    until "$xdesktop" --check "$app_pid" "Pirvel handledarsektion" 2>"$work/front"; do
+        tries=$((tries + 1))
+        [ $tries -lt 20 ] || fail "not in front: $(cat "$work/front")"
+        sleep 0.25
+    done
 }
 
 click() {

@@ -2,8 +2,15 @@ pirvel_add_test(tst_quiz SOURCES tst_quiz.cpp quizfixture.h LIBS pirvelform Qt6:
 target_compile_definitions(tst_quiz PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>")
 pirvel_add_test(tst_quizlook SOURCES tst_quizlook.cpp quizfixture.h LIBS pirvelform)
 
-# Runs the real program on a private Xvfb; it sets its own platform.
-pirvel_add_test(tst_quizxvfb SOURCES tst_quizxvfb.cpp xvfbserver.h)
-target_compile_definitions(tst_quizxvfb PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>")
-set_tests_properties(tst_quizxvfb PROPERTIES ENVIRONMENT "" TIMEOUT 120 RESOURCE_LOCK xvfb)
+# Runs the real program on a private Xvfb, once under each window manager; it sets its own
+# platform.
+add_executable(tst_quizxvfb tst_quizxvfb.cpp)
+target_link_libraries(tst_quizxvfb PRIVATE pirveltestsupport Qt6::Widgets Qt6::Test)
+target_compile_definitions(tst_quizxvfb PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>"
+                                                FIXTURES_DIR="${CMAKE_CURRENT_SOURCE_DIR}/fixtures")
 add_dependencies(tst_quizxvfb pirvel)
+foreach(wm mutter metacity xfwm4 openbox icewm)
+  add_test(NAME tst_quizxvfb_${wm} COMMAND tst_quizxvfb)
+  set_tests_properties(tst_quizxvfb_${wm} PROPERTIES ENVIRONMENT "PIRVEL_WINDOW_MANAGER=${wm}"
+                       TIMEOUT 120 RESOURCE_LOCK xvfb)
+endforeach()

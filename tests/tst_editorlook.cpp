@@ -78,7 +78,7 @@ void TestEditorLook::windowFrameAndCaption()
     QCOMPARE(m_form->size(), QSize(634, 455));
     QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
     const Qt::WindowFlags flags = m_form->windowFlags();
-    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Dialog);
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
     QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
     // An icon of its own for the window manager's title bar and task switcher.

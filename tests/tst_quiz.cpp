@@ -11,6 +11,7 @@
 
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 #include <QToolButton>
 #include <qpa/qwindowsysteminterface.h>
 
@@ -219,23 +220,33 @@ private slots:
     {
         QTest::addColumn<QString>("clip");
         QTest::addColumn<float>("zoom");
-        QTest::newRow("2400 twips wide is zoomed to 150") << "twocolour.avi" << 150.0f;
-        QTest::newRow("3600 twips wide keeps 100") << "wide.avi" << 100.0f;
+        QTest::addColumn<float>("height");
+        QTest::newRow("2400 twips wide is zoomed to 150") << "twocolour.avi" << 150.0f << 2700.0f;
+        QTest::newRow("3600 twips wide keeps 100") << "wide.avi" << 100.0f << 2700.0f;
+        // 6400 twips high if fitted to the width: the top would lie outside the window.
+        QTest::newRow("portrait 90x160 fits the height above PLAY")
+            << "portrait" << 145.0f << 3480.0f;
     }
     void placementFitsAndCentresTheVideo()
     {
         QFETCH(QString, clip);
         QFETCH(float, zoom);
+        QFETCH(float, height);
         QuizFolder folder(1, clip);
+        if (clip == QLatin1String("portrait"))
+            QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                  "testsrc=s=90x160:d=1", QuizFolder::sign(1)}),
+                     0);
         Form1 form;
         start(form);
         QVERIFY(folder.reports.isEmpty());
         auto check = [&] {
             QCOMPARE(form.MCIWnd1->zoom(), zoom);
-            QCOMPARE(form.MCIWnd1->Width(), 3600.0f);
-            QCOMPARE(form.MCIWnd1->Left(), 2520.0f);
+            QCOMPARE(form.MCIWnd1->Height(), height);
+            QVERIFY(form.MCIWnd1->Width() <= 3600.0f);
+            QVERIFY(qAbs(form.MCIWnd1->Left() + form.MCIWnd1->Width() / 2 - 4320.0f) <= 15.0f);
             QCOMPARE(form.MCIWnd1->Top(), 3480.0f - form.MCIWnd1->Height());
-            QCOMPARE(form.MCIWnd1->Height(), 2700.0f);
+            QVERIFY(form.MCIWnd1->Top() >= 0.0f);
         };
         check();
         QTest::mouseClick(form.Command3D1, Qt::LeftButton);
@@ -403,6 +414,57 @@ private slots:
         QCOMPARE(folder.ends, QList<int>{0});
         // It ended inside the yield, before "Play" was sent for the next sign.
         QVERIFY(!form.MCIWnd1->isPlaying());
+    }
+
+    // A closing video of two hours (one frame an hour): "Sluta" or closing the window while it
+    // plays ends the program then, not when the video is over. Other input stays unheard.
+    void leavingTheClosingVideoEndsAtOnce_data()
+    {
+        QTest::addColumn<bool>("closeWindow");
+        QTest::newRow("Sluta") << false;
+        QTest::newRow("closing the window") << true;
+    }
+    void leavingTheClosingVideoEndsAtOnce()
+    {
+        QFETCH(bool, closeWindow);
+        QuizFolder folder(0);
+        QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                              "color=s=64x48:r=1/3600:d=7200", "slut.mov"}),
+                 0);
+        Form1 form;
+        start(form);
+        while (form.Remaining > 1)
+            click(form, rightBox(form));
+        // Once the closing video plays: a "PLAY" click, then the way out. Should that be
+        // missed, the wait is given up after 20 s so that the test fails instead of hanging.
+        bool posted = false;
+        bool gaveUp = false;
+        QTimer leave;
+        connect(&leave, &QTimer::timeout, this, [&] {
+            if (posted || !form.MCIWnd1->isPlaying() || form.MCIWnd1->fileName() != "slut.mov")
+                return;
+            posted = true;
+            postClick(form.Command3D1);
+            if (closeWindow)
+                QWindowSystemInterface::handleCloseEvent<
+                    QWindowSystemInterface::AsynchronousDelivery>(form.windowHandle());
+            else
+                postClick(form.Command3D2);
+            QTimer::singleShot(20000, form.MCIWnd1, [&] {
+                gaveUp = true;
+                form.MCIWnd1->stopWaiting();
+            });
+        });
+        leave.start(50);
+        int replays = 0;
+        connect(form.Command3D1, &QToolButton::clicked, this, [&] { ++replays; });
+        click(form, rightBox(form));
+        QVERIFY(posted);
+        QCOMPARE(replays, 0);
+        QVERIFY(!gaveUp);
+        QCOMPARE(folder.ends, QList<int>{0});
+        QCOMPARE(form.Remaining, qint16(0));
+        QVERIFY(folder.reports.isEmpty());
     }
 
     void closingTheWindowUnloadsTheBackdrop()

@@ -1,0 +1,44 @@
+// For the shell tests of the real programs:
+//   xdesktop WM COMMAND [ARG...]     runs COMMAND on a private X server with the window manager
+//                                    WM ("none": a bare server) and ends with its status;
+//   xdesktop --check PID TITLE [--task-bar-button]
+//                                    checks on $DISPLAY that the program PID shows its window
+//                                    titled TITLE... in front of its backdrop, with a task-bar
+//                                    button only if asked for (checkMainInFront).
+
+#include "xserver.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 4 && std::strcmp(argv[1], "--check") == 0) {
+        const bool button = argc > 4 && std::strcmp(argv[4], "--task-bar-button") == 0;
+        const QStringList faults =
+            checkMainInFront(QByteArray(argv[2]).toLongLong(), QString::fromUtf8(argv[3]), button);
+        for (const QString &f : faults)
+            std::fprintf(stderr, "%s\n", f.toLocal8Bit().constData());
+        return faults.isEmpty() ? 0 : 1;
+    }
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: xdesktop WM|none COMMAND [ARG...]\n"
+                             "       xdesktop --check PID TITLE [--task-bar-button]\n");
+        return 2;
+    }
+    XServer x;
+    if (!x.start(std::strcmp(argv[1], "none") == 0 ? QString() : QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "xdesktop: %s\n", x.error().toLocal8Bit().constData());
+        return 1;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execvp(argv[2], argv + 2);
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
