@@ -597,7 +597,7 @@ void TestEditor::failedPreviewKeepsTheWork_data()
                                                                << "";
     QTest::newRow("signs: noise named .mov in the file list") << 0 << false << "brus.mov"
                                                               << "noise";
-    QTest::newRow("signs: link to a FIFO in the file list") << 0 << false << "kö.avi"
+    QTest::newRow("signs: chosen file is a link to a FIFO") << 0 << true << "tecken3.avi"
                                                             << "link to fifo";
     QTest::newRow("pictures: unreadable picture in the file list") << 1 << false << "brus.jpg"
                                                                    << "noise";
@@ -630,6 +630,9 @@ void TestEditor::failedPreviewKeepsTheWork()
     Form1 form;
     QVERIFY(load(form));
     const Side s = side(form, which);
+    // The file lists offer only regular files, so this name can come from pirvel.ini alone.
+    if (damage.contains("fifo"))
+        QVERIFY(s.files->findItems(name, Qt::MatchExactly).isEmpty());
     if (!fromChosen) {
         pickRow(s.chosen, 4);
         press(s.button);
