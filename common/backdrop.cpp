@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QWindow>
 
 #include <xcb/xcb.h>
 
@@ -37,16 +38,15 @@ void keepOffTaskBar(QWidget *window)
 }
 
 Form2::Form2()
-    // An ordinary top-level window kept below the others. A Qt::Tool, a dialog or a splash
-    // screen would be made transient for the whole application, and several window managers
-    // keep such a window above all of the application's windows: the learner would see black.
-    // It never takes the focus, so a click on it cannot take the keyboard from the main window.
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint |
-                           Qt::WindowDoesNotAcceptFocus)
+    // An ordinary top-level window, so that it covers the other programs' windows. A Qt::Tool,
+    // a dialog or a splash screen would be made transient for the whole application, and
+    // several window managers keep such a window above all of the application's windows: the
+    // learner would see black. It is activated when it is shown, since some window managers
+    // put a window that is not below the active one, behind the other programs' windows.
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QString());
-    setAttribute(Qt::WA_ShowWithoutActivating);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
@@ -55,10 +55,14 @@ Form2::Form2()
     keepOffTaskBar(this);
 }
 
-void Form2::showBackdrop()
+void Form2::showBackdrop(QWidget *mainWindow)
 {
     // Without a window manager a maximise request is not acted on, so take the size at once.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(screen->geometry());
     showMaximized();
+    // Every window manager keeps a window above the one it is transient for; a window kept
+    // below all others instead would let other programs' windows show around the exercise.
+    mainWindow->winId();
+    mainWindow->windowHandle()->setTransientParent(windowHandle());
 }

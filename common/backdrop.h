@@ -11,8 +11,9 @@ class Form2 : public QWidget
 public:
     Form2();
 
-    // Visible, maximised over the screen, without taking the activation from the main window.
-    void showBackdrop();
+    // Visible, maximised over the screen, without taking the activation from the main window,
+    // which it keeps in front of itself.
+    void showBackdrop(QWidget *mainWindow);
 };
 
 // Asks the window manager to show no task-bar or pager entry for the top-level `window`; call

@@ -315,7 +315,7 @@ void Form1::closeEvent(QCloseEvent *event)
 void Form1::Form_Load()
 {
     m_form2 = new Form2;
-    m_form2->showBackdrop();
+    m_form2->showBackdrop(this);
     LoadPairingFile();
     // Five names each from a pairing file, none for a new exercise.
     SignCount = qint16(List1->ListCount());

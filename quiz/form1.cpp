@@ -169,7 +169,7 @@ ImageBox *Form1::imageBox(int index) const
 void Form1::Form_Load()
 {
     Backdrop = new Form2;
-    Backdrop->showBackdrop();
+    Backdrop->showBackdrop(this);
     Remaining = 5;
     Gauge1->setValue(Remaining);
     ReadPairingFile();
