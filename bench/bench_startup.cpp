@@ -6,9 +6,10 @@
 //
 // All starts run interleaved on one private Xvfb with openbox as the window manager, so a busy
 // machine slows every program alike; the ratios to mpv are what to compare across machines.
-// --baseline names another build of the quiz to measure alongside, for before/after figures.
+// --baseline names another build of the quiz to measure alongside, for before/after figures;
+// it may be given more than once.
 //
-// Usage: bench_startup [runs] [--baseline path/to/pirvel]   (default 7; prints medians)
+// Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
 #include "xvfbserver.h"
 
@@ -256,10 +257,10 @@ int main(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
-    QString baseline;
-    if (const qsizetype at = args.indexOf(QStringLiteral("--baseline")); at >= 0) {
-        baseline = args.value(at + 1);
-        args.remove(at, 2);
+    QStringList baselines;
+    for (qsizetype at; (at = args.indexOf(QStringLiteral("--baseline"))) >= 0;) {
+        baselines << args.value(at + 1);
+        args.remove(at, std::min<qsizetype>(2, args.size() - at));
     }
     const int runs = args.isEmpty() ? 7 : std::max(1, args[0].toInt());
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -289,7 +290,8 @@ int main(int argc, char *argv[])
                     small.path(),
                     Red});
     all.append({quiz, {}, QStringLiteral(DEMO_DIR), DemoFirstFrame});
-    if (!baseline.isEmpty()) {
+    const qsizetype firstBaseline = all.size();
+    for (const QString &baseline : baselines) {
         all.append({baseline, {}, small.path(), Red});
         all.append({baseline, {}, huge.path(), Red, true});
     }
@@ -336,8 +338,12 @@ int main(int argc, char *argv[])
                     who, median(huge.ms), ratio(huge), median(huge.peakMb));
     };
     print("quiz", quizSmall, quizHuge);
-    if (!baseline.isEmpty())
-        print("baseline", all[all.size() - 2], all[all.size() - 1]);
+    for (qsizetype i = 0; i < baselines.size(); ++i) {
+        std::printf("baseline %lld = %s\n", static_cast<long long>(i + 1),
+                    qPrintable(baselines[i]));
+        const QByteArray who = "baseline " + QByteArray::number(i + 1);
+        print(who.constData(), all[firstBaseline + 2 * i], all[firstBaseline + 2 * i + 1]);
+    }
     wm.terminate();
     wm.waitForFinished();
     return 0;
