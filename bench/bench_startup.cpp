@@ -9,6 +9,9 @@
 // --baseline names another build of the quiz to measure alongside, for before/after figures;
 // it may be given more than once.
 //
+// On a machine shared with builds, `chrt -f 10 bench_startup ...` runs the whole measurement
+// ahead of them, which comes much nearer to the figures of a quiet machine.
+//
 // Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
 #include "xvfbserver.h"
