@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -33,6 +34,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <vector>
 
 namespace {
@@ -75,13 +77,20 @@ double median(QList<double> v)
     return v.isEmpty() ? -1 : v[v.size() / 2];
 }
 
-void makeExercise(const QString &dir, bool hugePictures)
+enum class Pictures { Small, Huge, PhotoLike };
+
+// Small: 320 x 240. Huge: 24 megapixels of smooth gradients, about 1 MB each. PhotoLike: the
+// same with grain, about 6 MB each as a phone's photo is, which costs three times as much to
+// decode, since most of a JPEG decode at a reduced size is reading the compressed data.
+void makeExercise(const QString &dir, Pictures kind)
 {
     const QDir d(dir);
+    std::minstd_rand grain(1);
     for (int pair = 1; pair <= 5; ++pair) {
         QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.avi"),
                     d.filePath(QStringLiteral("tecken%1.avi").arg(pair)));
-        QImage img(hugePictures ? QSize(6000, 4000) : QSize(320, 240), QImage::Format_RGB32);
+        QImage img(kind == Pictures::Small ? QSize(320, 240) : QSize(6000, 4000),
+                   QImage::Format_RGB32);
         QPainter p(&img);
         QLinearGradient g(0, 0, img.width(), img.height());
         g.setColorAt(0, QColor::fromHsv(pair * 60, 200, 250));
@@ -90,6 +99,18 @@ void makeExercise(const QString &dir, bool hugePictures)
         for (int i = 0; i < 400; ++i)
             p.drawEllipse(QPoint((i * 7919) % img.width(), (i * 104729) % img.height()), 40, 40);
         p.end();
+        if (kind == Pictures::PhotoLike) {
+            for (int y = 0; y < img.height(); ++y) {
+                auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+                for (int x = 0; x < img.width(); ++x) {
+                    const int n = int(grain() % 17) - 8;
+                    const QRgb c = line[x];
+                    line[x] =
+                        qRgb(std::clamp(qRed(c) + n, 0, 255), std::clamp(qGreen(c) + n, 0, 255),
+                             std::clamp(qBlue(c) + n, 0, 255));
+                }
+            }
+        }
         img.save(d.filePath(QStringLiteral("bild%1.jpg").arg(pair)), "JPEG", 90);
     }
     QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.mov"), d.filePath("slut.mov"));
@@ -224,7 +245,7 @@ QRect calibrate(QScreen *screen, const Run &r)
 QList<double> measureEditor(QScreen *screen, int runs)
 {
     QTemporaryDir dir;
-    makeExercise(dir.path(), false);
+    makeExercise(dir.path(), Pictures::Small);
     const QDir d(dir.path());
     for (int i = 0; i < 10000; ++i) {
         QFile f(d.filePath(
@@ -268,21 +289,28 @@ int main(int argc, char *argv[])
     const int runs = args.isEmpty() ? 7 : std::max(1, args[0].toInt());
     QScreen *screen = QGuiApplication::primaryScreen();
 
-    QTemporaryDir small, huge, wmDir;
+    QTemporaryDir small, huge, photos, wmDir;
     QProcess wm;
     if (!startWindowManager(wm, wmDir.filePath(QStringLiteral("started")))) {
         std::fprintf(stderr, "openbox could not be started (apt-get install openbox)\n");
         return 1;
     }
-    makeExercise(small.path(), false);
-    makeExercise(huge.path(), true);
+    makeExercise(small.path(), Pictures::Small);
+    makeExercise(huge.path(), Pictures::Huge);
+    makeExercise(photos.path(), Pictures::PhotoLike);
     const QString before = loadAverage();
 
     const QString clip = QStringLiteral(FIXTURES_DIR "/twocolour.avi");
     const QString quiz = QStringLiteral(PIRVEL_EXE);
+    // Each build of the quiz starts on the three exercises in a row: small pictures, 24-MP
+    // gradients and 24-MP photo-like pictures.
     QList<Run> all;
-    all.append({quiz, {}, small.path(), Red});
-    all.append({quiz, {}, huge.path(), Red, true});
+    auto addQuiz = [&](const QString &program) {
+        all.append({program, {}, small.path(), Red});
+        all.append({program, {}, huge.path(), Red, true});
+        all.append({program, {}, photos.path(), Red, true});
+    };
+    addQuiz(quiz);
     const QString mpv = QStandardPaths::findExecutable(QStringLiteral("mpv"));
     // Without a GPU mpv's own choice falls through several video outputs that fail first; the
     // X11 one is the software path it would end on.
@@ -294,14 +322,11 @@ int main(int argc, char *argv[])
                     Red});
     all.append({quiz, {}, QStringLiteral(DEMO_DIR), DemoFirstFrame});
     const qsizetype firstBaseline = all.size();
-    for (const QString &baseline : baselines) {
-        all.append({baseline, {}, small.path(), Red});
-        all.append({baseline, {}, huge.path(), Red, true});
-    }
+    for (const QString &baseline : baselines)
+        addQuiz(baseline);
     Run &quizSmall = all[0];
-    Run &quizHuge = all[1];
-    Run *bare = mpv.isEmpty() ? nullptr : &all[2];
-    Run &demo = all[mpv.isEmpty() ? 2 : 3];
+    Run *bare = mpv.isEmpty() ? nullptr : &all[3];
+    Run &demo = all[mpv.isEmpty() ? 3 : 4];
 
     // The quiz's window stands where the window manager put it, the same for every exercise
     // whose first sign has the same shape; the demo's first frame is read at the same place.
@@ -333,19 +358,24 @@ int main(int argc, char *argv[])
         std::printf("bare mpv --no-config --vo=x11 --ao=null -> first frame: %.1f ms\n", m);
     else
         std::printf("bare mpv: not installed (apt-get install mpv to compare)\n");
-    auto print = [&](const char *who, const Run &small, const Run &huge) {
+    const double photoMb = QFileInfo(QDir(photos.path()).filePath("bild1.jpg")).size() / 1e6;
+    auto print = [&](const char *who, qsizetype first) {
+        const Run &small = all[first], &huge = all[first + 1], &photo = all[first + 2];
         std::printf("%s start -> first sign frame, demo-like pictures: %.1f ms (/mpv %.2f)\n", who,
                     median(small.ms), ratio(small));
         std::printf("%s start -> first sign frame, five 24-MP JPEGs: %.1f ms (/mpv %.2f), "
                     "peak RSS %.1f MB\n",
                     who, median(huge.ms), ratio(huge), median(huge.peakMb));
+        std::printf("%s start -> first sign frame, five 24-MP photo-like JPEGs (%.1f MB each): "
+                    "%.1f ms (/mpv %.2f), peak RSS %.1f MB\n",
+                    who, photoMb, median(photo.ms), ratio(photo), median(photo.peakMb));
     };
-    print("quiz", quizSmall, quizHuge);
+    print("quiz", 0);
     for (qsizetype i = 0; i < baselines.size(); ++i) {
         std::printf("baseline %lld = %s\n", static_cast<long long>(i + 1),
                     qPrintable(baselines[i]));
         const QByteArray who = "baseline " + QByteArray::number(i + 1);
-        print(who.constData(), all[firstBaseline + 2 * i], all[firstBaseline + 2 * i + 1]);
+        print(who.constData(), firstBaseline + 3 * i);
     }
     wm.terminate();
     wm.waitForFinished();
