@@ -17,7 +17,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <future>
 
 namespace {
 
@@ -89,10 +88,14 @@ QString quoted(const QString &name)
 
 } // namespace
 
-// The player core with its options and its software render context. It touches no widget, so
-// it can be made on a worker thread while the windows are built.
-static void createCore(mpv_handle *&m_mpv, mpv_render_context *&m_render)
+MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
 {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+
+    // libmpv parses option values with strtod and refuses to start under a decimal-comma
+    // locale, which Qt installs from the environment.
+    std::setlocale(LC_NUMERIC, "C");
     m_mpv = mpv_create();
     if (!m_mpv)
         throw RuntimeError(ErrorNumber::MediaError,
@@ -145,55 +148,6 @@ static void createCore(mpv_handle *&m_mpv, mpv_render_context *&m_render)
         m_mpv = nullptr;
         throw RuntimeError(ErrorNumber::MediaError,
                            QStringLiteral("Videospelarens bildyta kan inte skapas."));
-    }
-}
-
-namespace {
-
-struct Core
-{
-    mpv_handle *mpv = nullptr;
-    mpv_render_context *render = nullptr;
-};
-
-std::future<Core> &preparedCore()
-{
-    static std::future<Core> core;
-    return core;
-}
-
-// libmpv parses option values with strtod and refuses to start under a decimal-comma locale,
-// which Qt installs from the environment.
-void useNumericCLocale()
-{
-    std::setlocale(LC_NUMERIC, "C");
-}
-
-} // namespace
-
-void MediaWindow::prepareCore()
-{
-    useNumericCLocale();
-    preparedCore() = std::async(std::launch::async, [] {
-        Core core;
-        createCore(core.mpv, core.render);
-        return core;
-    });
-}
-
-MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
-{
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setFocusPolicy(Qt::NoFocus);
-
-    if (preparedCore().valid()) {
-        // A failure on the worker is raised here, as if the core were made now.
-        const Core core = preparedCore().get();
-        m_mpv = core.mpv;
-        m_render = core.render;
-    } else {
-        useNumericCLocale();
-        createCore(m_mpv, m_render);
     }
 
     mpv_observe_property(m_mpv, EofReply, "eof-reached", MPV_FORMAT_FLAG);

@@ -59,11 +59,6 @@ public:
     // Audio output for all media windows created after the call ("null" in tests).
     static void setAudioOutput(const QString &ao);
 
-    // Starts making the player core on a worker thread, so that it is ready by the time the
-    // next media window is created, which then takes it. Call after QApplication is made: the
-    // numeric locale set here must stay.
-    static void prepareCore();
-
 signals:
     // Emitted on the GUI thread whenever a new frame has been painted into currentFrame().
     void framePainted();

@@ -99,6 +99,11 @@ void Form1::buildControls()
     setPalette(pal);
     setFont(sansFont(11));
 
+    MCIWnd1 = new MediaWindow(this);
+    MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
+    MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
+    MCIWnd1->setFocusPolicy(Qt::NoFocus);
+
     Panel3D1 = new QFrame(this);
     Panel3D1->setObjectName(QStringLiteral("Panel3D1"));
     Panel3D1->setGeometry(twipsRect(8700, 890, 840, 5860));
@@ -143,16 +148,8 @@ void Form1::buildControls()
     Label1->setFont(boldFont("Liberation Serif", QFont::Serif, 17));
     Label1->setAutoFillBackground(true);
 
-    // The media window comes last, so that the video player started at launch has the time the
-    // other controls take to build. Lowered, it stands at the bottom of the stack as if it had
-    // been created first, raised like the other controls above the background.
-    MCIWnd1 = new MediaWindow(this);
-    MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
-    MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
-    MCIWnd1->setFocusPolicy(Qt::NoFocus);
-    MCIWnd1->lower();
-
-    // The buttons are the only controls that take the focus.
+    // Stacking follows creation, so the media window is raised like the other controls above
+    // the background; the buttons are the only controls that take the focus.
     setTabOrder(Command3D1, Command3D2);
     Command3D1->setFocus();
 

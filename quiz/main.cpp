@@ -1,6 +1,5 @@
 #include "form1.h"
 
-#include "mediawindow.h"
 #include "program.h"
 
 #include <QApplication>
@@ -15,8 +14,6 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
     installDefaultProgram(QStringLiteral("PIRVEL"));
-    // The video player starts on a worker thread while the window's controls are built.
-    MediaWindow::prepareCore();
 
     // Creating the window starts the video player, which can fail as well as the load can.
     std::unique_ptr<quiz::Form1> form;
