@@ -52,6 +52,10 @@ QImage loadPicture(const QString &fileName, QSize box)
                            QStringLiteral("Bilden \"%1\" hittades inte (%2).")
                                .arg(fileName, info.absoluteFilePath()));
     }
+    // Opening a named pipe waits for a writer that never comes, and the start-up waits for
+    // every picture it has begun.
+    if (!info.isFile())
+        throw unreadable(QStringLiteral("det är ingen vanlig fil"));
     QImageReader reader(fileName);
     reader.setAutoTransform(true);
     // The scaled size applies to the picture as stored, before the turn its EXIF data asks for.

@@ -16,6 +16,7 @@
 
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 using quiz::Form1;
 
@@ -123,6 +124,9 @@ private slots:
         // Decoded side by side; the first failure in pair-index order (2 before 4) is reported.
         QTest::newRow("picture k=2 broken, k=4 missing")
             << 11 << "!bild3.bmp,bild1.bmp" << int(ErrorNumber::InvalidPicture);
+        // A named pipe as a picture must not keep the start-up waiting.
+        QTest::newRow("first sign missing, a picture a FIFO")
+            << 11 << "tecken1.avi,|bild2.jpg" << int(ErrorNumber::FileNotFound);
         QTest::newRow("first sign missing")
             << 11 << "tecken1.avi" << int(ErrorNumber::FileNotFound);
     }
@@ -141,6 +145,9 @@ private slots:
                 QFile f(name.mid(1));
                 QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
                 f.write("this is not a picture");
+            } else if (name.startsWith('|')) {
+                QVERIFY(QFile::remove(name.mid(1)));
+                QCOMPARE(::mkfifo(QFile::encodeName(name.mid(1)).constData(), 0644), 0);
             } else {
                 QVERIFY(QFile::remove(name));
             }
