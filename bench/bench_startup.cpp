@@ -4,7 +4,16 @@
 // measured for a bare `mpv` (Debian's package, if installed) showing the same clip, and the
 // quiz's peak resident memory is read from /proc.
 //
-// Usage: bench_startup [runs]   (default 5; prints medians)
+// All starts run on one private Xvfb with openbox as the window manager and a private session
+// bus, as on a desktop. They run interleaved, so a busy machine slows every program alike; the
+// ratios to mpv are what to compare across machines.
+// --baseline names another build of the quiz to measure alongside, for before/after figures;
+// it may be given more than once.
+//
+// On a machine shared with builds, `chrt -f 10 bench_startup ...` runs the whole measurement
+// ahead of them, which comes much nearer to the figures of a quiet machine.
+//
+// Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
 #include "xvfbserver.h"
 
@@ -13,6 +22,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -25,10 +35,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
+#include <vector>
 
 namespace {
-
-constexpr QSize Screen(1024, 768);
 
 const QColor Red(255, 0, 0);
 // The middle of the demo's first sign's first frame: the signer's orange shirt.
@@ -68,13 +78,20 @@ double median(QList<double> v)
     return v.isEmpty() ? -1 : v[v.size() / 2];
 }
 
-void makeExercise(const QString &dir, bool hugePictures)
+enum class Pictures { Small, Huge, PhotoLike };
+
+// Small: 320 x 240. Huge: 24 megapixels of smooth gradients, about 1 MB each. PhotoLike: the
+// same with grain, about 6 MB each as a phone's photo is, which costs three times as much to
+// decode, since most of a JPEG decode at a reduced size is reading the compressed data.
+void makeExercise(const QString &dir, Pictures kind)
 {
     const QDir d(dir);
+    std::minstd_rand grain(1);
     for (int pair = 1; pair <= 5; ++pair) {
         QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.avi"),
                     d.filePath(QStringLiteral("tecken%1.avi").arg(pair)));
-        QImage img(hugePictures ? QSize(6000, 4000) : QSize(320, 240), QImage::Format_RGB32);
+        QImage img(kind == Pictures::Small ? QSize(320, 240) : QSize(6000, 4000),
+                   QImage::Format_RGB32);
         QPainter p(&img);
         QLinearGradient g(0, 0, img.width(), img.height());
         g.setColorAt(0, QColor::fromHsv(pair * 60, 200, 250));
@@ -83,6 +100,18 @@ void makeExercise(const QString &dir, bool hugePictures)
         for (int i = 0; i < 400; ++i)
             p.drawEllipse(QPoint((i * 7919) % img.width(), (i * 104729) % img.height()), 40, 40);
         p.end();
+        if (kind == Pictures::PhotoLike) {
+            for (int y = 0; y < img.height(); ++y) {
+                auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+                for (int x = 0; x < img.width(); ++x) {
+                    const int n = int(grain() % 17) - 8;
+                    const QRgb c = line[x];
+                    line[x] =
+                        qRgb(std::clamp(qRed(c) + n, 0, 255), std::clamp(qGreen(c) + n, 0, 255),
+                             std::clamp(qBlue(c) + n, 0, 255));
+                }
+            }
+        }
         img.save(d.filePath(QStringLiteral("bild%1.jpg").arg(pair)), "JPEG", 90);
     }
     QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.mov"), d.filePath("slut.mov"));
@@ -93,58 +122,135 @@ void makeExercise(const QString &dir, bool hugePictures)
     ini.write("0\r\n");
 }
 
-struct Result
+QString loadAverage()
 {
+    QFile f(QStringLiteral("/proc/loadavg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(f.readAll()).split(' ').mid(0, 3).join(' ');
+}
+
+// A session bus as on a desktop. Without one, the toolkit's accessibility bridge has libdbus
+// start dbus-launch at every start-up to look for one, which no user's desktop does.
+bool startSessionBus(QProcess &bus)
+{
+    bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    if (!bus.waitForReadyRead(10000))
+        return false;
+    const QByteArray address = bus.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    return !address.isEmpty();
+}
+
+// A window manager as on a desktop, so the windows get frames and are placed by it.
+// Returns once it has taken over the screen.
+bool startWindowManager(QProcess &wm, const QString &marker)
+{
+    wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    wm.start(QStringLiteral("openbox"),
+             {"--sm-disable", "--startup", QStringLiteral("touch %1").arg(marker)});
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 10000 && wm.state() != QProcess::NotRunning) {
+        if (QFile::exists(marker))
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+// The largest patch of `colour` on the screen now (an empty rectangle if none): the video, not
+// the red gauge beside it. The window manager decides where a window goes, so each probe point
+// is found once, by a start that is not timed.
+QRect locate(QScreen *screen, QColor colour)
+{
+    const QImage shot = screen->grabWindow(0).toImage();
+    const int w = shot.width() / 2, h = shot.height() / 2;
+    std::vector<char> seen(std::size_t(w * h), 0);
+    auto match = [&](int x, int y) { return near(shot.pixelColor(2 * x, 2 * y), colour); };
+    QRect best;
+    qsizetype bestCount = 0;
+    for (int y0 = 0; y0 < h; ++y0) {
+        for (int x0 = 0; x0 < w; ++x0) {
+            if (seen[std::size_t(y0 * w + x0)] || !match(x0, y0))
+                continue;
+            QRect area;
+            qsizetype count = 0;
+            std::vector<QPoint> todo{{x0, y0}};
+            seen[std::size_t(y0 * w + x0)] = 1;
+            while (!todo.empty()) {
+                const QPoint p = todo.back();
+                todo.pop_back();
+                area |= QRect(2 * p.x(), 2 * p.y(), 2, 2);
+                ++count;
+                for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
+                    const QPoint q = p + d;
+                    if (q.x() < 0 || q.y() < 0 || q.x() >= w || q.y() >= h ||
+                        seen[std::size_t(q.y() * w + q.x())] || !match(q.x(), q.y()))
+                        continue;
+                    seen[std::size_t(q.y() * w + q.x())] = 1;
+                    todo.push_back(q);
+                }
+            }
+            if (count > bestCount) {
+                bestCount = count;
+                best = area;
+            }
+        }
+    }
+    return best.width() > 40 ? best : QRect();
+}
+
+struct Run
+{
+    Run(QString program, QStringList args, QString dir, QColor firstFrame, bool peak = false)
+        : program(program), args(args), dir(dir), firstFrame(firstFrame), peak(peak)
+    {}
+    QString program;
+    QStringList args;
+    QString dir;
+    QColor firstFrame;
+    QPoint probe{-1, -1};
+    bool peak = false;
     QList<double> ms;
     QList<double> peakMb;
 };
 
-Result measureQuiz(QScreen *screen, const QString &dir, QColor firstFrame, int runs)
+// One start: the time until the first frame's colour is at the probe and, if asked, the peak
+// memory after the clip has played on for a while.
+void once(QScreen *screen, Run &r)
 {
-    // A 4:3 clip is fitted to 240 x 180 px, its top-left corner at (168, 52) in the window,
-    // which stands centred on the screen.
-    const QPoint window((Screen.width() - 634) / 2, (Screen.height() - 455) / 2);
-    const QPoint probe = window + QPoint(168 + 120, 52 + 90);
-    Result r;
-    for (int i = 0; i < runs; ++i) {
-        QProcess quiz;
-        quiz.setWorkingDirectory(dir);
-        quiz.setProcessChannelMode(QProcess::ForwardedChannels);
-        QElapsedTimer clock;
-        clock.start();
-        quiz.start(QStringLiteral(PIRVEL_EXE), {});
-        const double ms = untilColour(screen, probe, firstFrame, clock);
-        QThread::msleep(1500); // let the sign play on, so the peak includes playback
-        r.ms << ms;
-        r.peakMb << peakKb(quiz.processId()) / 1024.0;
-        quiz.kill();
-        quiz.waitForFinished();
+    QProcess p;
+    p.setWorkingDirectory(r.dir);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    p.start(r.program, r.args);
+    r.ms << untilColour(screen, r.probe, r.firstFrame, clock);
+    if (r.peak) {
+        QThread::msleep(1500);
+        r.peakMb << peakKb(p.processId()) / 1024.0;
     }
-    return r;
+    p.kill();
+    p.waitForFinished();
+    QThread::msleep(300); // let the X server and the window manager forget the window
 }
 
-QList<double> measureMpv(QScreen *screen, const QString &clip, int runs)
+QRect calibrate(QScreen *screen, const Run &r)
 {
-    const QString mpv = QStandardPaths::findExecutable(QStringLiteral("mpv"));
-    QList<double> ms;
-    if (mpv.isEmpty())
-        return ms;
-    // Without a GPU mpv's own choice falls through several video outputs that fail first; the
-    // X11 one is the software path it would end on, and the geometry puts the 160 x 120 window
-    // where the probe looks.
-    const QPoint probe(400 + 80, 300 + 60);
-    for (int i = 0; i < runs; ++i) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QElapsedTimer clock;
-        clock.start();
-        p.start(mpv, {"--no-config", "--really-quiet", "--ao=null", "--vo=x11",
-                      "--geometry=+400+300", "--keep-open=yes", clip});
-        ms << untilColour(screen, probe, Red, clock);
-        p.kill();
-        p.waitForFinished();
-    }
-    return ms;
+    QProcess p;
+    p.setWorkingDirectory(r.dir);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(r.program, r.args);
+    QElapsedTimer clock;
+    clock.start();
+    QRect area;
+    while (area.isEmpty() && clock.elapsed() < 10000)
+        area = locate(screen, r.firstFrame);
+    p.kill();
+    p.waitForFinished();
+    QThread::msleep(300);
+    return area;
 }
 
 // The editor in a folder of 10 000 media files: from starting the process until its window
@@ -152,14 +258,15 @@ QList<double> measureMpv(QScreen *screen, const QString &clip, int runs)
 QList<double> measureEditor(QScreen *screen, int runs)
 {
     QTemporaryDir dir;
-    makeExercise(dir.path(), false);
+    makeExercise(dir.path(), Pictures::Small);
     const QDir d(dir.path());
     for (int i = 0; i < 10000; ++i) {
         QFile f(d.filePath(
             QStringLiteral("fil%1.%2").arg(i, 5, 10, QLatin1Char('0')).arg(i % 2 ? "avi" : "jpg")));
         f.open(QIODevice::WriteOnly);
     }
-    const QPoint probe((Screen.width() - 634) / 2 + 3, (Screen.height() - 455) / 2 + 3);
+    const Run window{QStringLiteral(KOLMIRAS_EXE), {}, dir.path(), QColor(255, 255, 128)};
+    const QPoint probe = calibrate(screen, window).topLeft() + QPoint(3, 3);
     QList<double> ms;
     for (int i = 0; i < runs; ++i) {
         QProcess editor;
@@ -186,33 +293,110 @@ int main(int argc, char *argv[])
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : 5;
+    QStringList args = app.arguments().mid(1);
+    QStringList baselines;
+    for (qsizetype at; (at = args.indexOf(QStringLiteral("--baseline"))) >= 0;) {
+        baselines << args.value(at + 1);
+        args.remove(at, std::min<qsizetype>(2, args.size() - at));
+    }
+    const int runs = args.isEmpty() ? 7 : std::max(1, args[0].toInt());
     QScreen *screen = QGuiApplication::primaryScreen();
 
-    QTemporaryDir small, huge;
-    makeExercise(small.path(), false);
-    makeExercise(huge.path(), true);
+    QTemporaryDir small, huge, photos, wmDir;
+    QProcess bus, wm;
+    if (!startSessionBus(bus)) {
+        std::fprintf(stderr, "dbus-daemon could not be started (apt-get install dbus-daemon)\n");
+        return 1;
+    }
+    if (!startWindowManager(wm, wmDir.filePath(QStringLiteral("started")))) {
+        std::fprintf(stderr, "openbox could not be started (apt-get install openbox)\n");
+        return 1;
+    }
+    makeExercise(small.path(), Pictures::Small);
+    makeExercise(huge.path(), Pictures::Huge);
+    makeExercise(photos.path(), Pictures::PhotoLike);
+    const QString before = loadAverage();
 
-    const Result d = measureQuiz(screen, QStringLiteral(DEMO_DIR), DemoFirstFrame, runs);
-    const Result s = measureQuiz(screen, small.path(), Red, runs);
-    const Result h = measureQuiz(screen, huge.path(), Red, runs);
-    const QList<double> m = measureMpv(screen, QStringLiteral(FIXTURES_DIR "/twocolour.avi"), runs);
+    const QString clip = QStringLiteral(FIXTURES_DIR "/twocolour.avi");
+    const QString quiz = QStringLiteral(PIRVEL_EXE);
+    // Each build of the quiz starts on the three exercises in a row: small pictures, 24-MP
+    // gradients and 24-MP photo-like pictures.
+    QList<Run> all;
+    auto addQuiz = [&](const QString &program) {
+        all.append({program, {}, small.path(), Red});
+        all.append({program, {}, huge.path(), Red, true});
+        all.append({program, {}, photos.path(), Red, true});
+    };
+    addQuiz(quiz);
+    const QString mpv = QStandardPaths::findExecutable(QStringLiteral("mpv"));
+    // Without a GPU mpv's own choice falls through several video outputs that fail first; the
+    // X11 one is the software path it would end on.
+    if (!mpv.isEmpty())
+        all.append({mpv,
+                    {"--no-config", "--really-quiet", "--ao=null", "--vo=x11",
+                     "--geometry=+400+300", "--keep-open=yes", clip},
+                    small.path(),
+                    Red});
+    all.append({quiz, {}, QStringLiteral(DEMO_DIR), DemoFirstFrame});
+    const qsizetype firstBaseline = all.size();
+    for (const QString &baseline : baselines)
+        addQuiz(baseline);
+    Run &quizSmall = all[0];
+    Run *bare = mpv.isEmpty() ? nullptr : &all[3];
+    Run &demo = all[mpv.isEmpty() ? 3 : 4];
+
+    // The quiz's window stands where the window manager put it, the same for every exercise
+    // whose first sign has the same shape; the demo's first frame is read at the same place.
+    quizSmall.probe = calibrate(screen, quizSmall).center();
+    if (bare)
+        bare->probe = calibrate(screen, *bare).center();
+    for (Run &r : all)
+        if (r.probe.x() < 0)
+            r.probe = quizSmall.probe;
+    if (quizSmall.probe.x() < 0 || (bare && bare->probe.x() < 0)) {
+        std::fprintf(stderr, "the first frame did not show up\n");
+        return 1;
+    }
+
+    // Interleaved, so that the load of a shared machine falls alike on every program.
+    for (int i = 0; i < runs; ++i)
+        for (Run &r : all)
+            once(screen, r);
 
     const QList<double> e = measureEditor(screen, runs);
+    const double m = bare ? median(bare->ms) : -1;
+    auto ratio = [m](const Run &r) { return m > 0 ? median(r.ms) / m : 0.0; };
 
-    std::printf("runs: %d (medians)\n", runs);
+    std::printf("runs: %d each, interleaved (medians); load average %s before, %s after\n", runs,
+                qPrintable(before), qPrintable(loadAverage()));
     std::printf("editor start -> window shown, 10 000 media files: %.1f ms\n", median(e));
-    std::printf("quiz start -> first sign frame, demo exercise: %.1f ms, peak RSS %.1f MB\n",
-                median(d.ms), median(d.peakMb));
-    std::printf("quiz start -> first sign frame, small pictures: %.1f ms, peak RSS %.1f MB\n",
-                median(s.ms), median(s.peakMb));
-    std::printf(
-        "quiz start -> first sign frame, five 24-megapixel JPEGs: %.1f ms, peak RSS %.1f MB\n",
-        median(h.ms), median(h.peakMb));
-    if (m.isEmpty())
-        std::printf("bare mpv: not installed (apt-get install mpv to compare)\n");
+    std::printf("quiz start -> first sign frame, demo exercise: %.1f ms\n", median(demo.ms));
+    if (bare)
+        std::printf("bare mpv --no-config --vo=x11 --ao=null -> first frame: %.1f ms\n", m);
     else
-        std::printf("bare mpv start -> first frame of the same clip: %.1f ms (quiz/mpv %.2f)\n",
-                    median(m), median(h.ms) / median(m));
+        std::printf("bare mpv: not installed (apt-get install mpv to compare)\n");
+    const double photoMb = QFileInfo(QDir(photos.path()).filePath("bild1.jpg")).size() / 1e6;
+    auto print = [&](const char *who, qsizetype first) {
+        const Run &small = all[first], &huge = all[first + 1], &photo = all[first + 2];
+        std::printf("%s start -> first sign frame, demo-like pictures: %.1f ms (/mpv %.2f)\n", who,
+                    median(small.ms), ratio(small));
+        std::printf("%s start -> first sign frame, five 24-MP JPEGs: %.1f ms (/mpv %.2f), "
+                    "peak RSS %.1f MB\n",
+                    who, median(huge.ms), ratio(huge), median(huge.peakMb));
+        std::printf("%s start -> first sign frame, five 24-MP photo-like JPEGs (%.1f MB each): "
+                    "%.1f ms (/mpv %.2f), peak RSS %.1f MB\n",
+                    who, photoMb, median(photo.ms), ratio(photo), median(photo.peakMb));
+    };
+    print("quiz", 0);
+    for (qsizetype i = 0; i < baselines.size(); ++i) {
+        std::printf("baseline %lld = %s\n", static_cast<long long>(i + 1),
+                    qPrintable(baselines[i]));
+        const QByteArray who = "baseline " + QByteArray::number(i + 1);
+        print(who.constData(), firstBaseline + 3 * i);
+    }
+    wm.terminate();
+    wm.waitForFinished();
+    bus.terminate();
+    bus.waitForFinished();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QtConcurrent/QtConcurrentRun>
 
 ImageBox::ImageBox(QWidget *parent) : QLabel(parent)
 {
@@ -19,8 +20,12 @@ ImageBox::ImageBox(QWidget *parent) : QLabel(parent)
 
 void ImageBox::setPictureFile(const QString &fileName)
 {
-    const qreal dpr = devicePixelRatioF();
-    setPictureImage(loadPicture(fileName, contentsRect().size() * dpr));
+    setPictureImage(loadPicture(fileName, pictureSize()));
+}
+
+QSize ImageBox::pictureSize() const
+{
+    return contentsRect().size() * devicePixelRatioF();
 }
 
 void ImageBox::setPictureImage(const QImage &image)
@@ -47,6 +52,9 @@ QImage loadPicture(const QString &fileName, QSize box)
     const std::unique_ptr<QFile> file = openExerciseFile(fileName, ExerciseFileKind::Picture);
     QImageReader reader(file.get());
     reader.setAutoTransform(true);
+    // The scaled size applies to the picture as stored, before the turn its EXIF data asks for.
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        box.transpose();
     const QSize full = reader.size();
     if (full.isValid() && box.isValid() && !box.isEmpty() &&
         (full.width() > box.width() || full.height() > box.height())) {
@@ -56,9 +64,42 @@ QImage loadPicture(const QString &fileName, QSize box)
     QImage image = reader.read();
     if (image.isNull())
         throw unreadable(reader.errorString());
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        box.transpose();
     if (box.isValid() && !box.isEmpty() &&
         (image.width() > box.width() || image.height() > box.height()))
         image = image.scaled(image.size().boundedTo(box), Qt::IgnoreAspectRatio,
                              Qt::SmoothTransformation);
     return image;
+}
+
+PictureDecodes::PictureDecodes(const QStringList &fileNames, QSize box)
+{
+    for (const QString &name : fileNames) {
+        m_decodes.append(QtConcurrent::run([name, box] {
+            Decoded decoded;
+            try {
+                decoded.image = loadPicture(name, box);
+            } catch (...) {
+                decoded.error = std::current_exception();
+            }
+            return decoded;
+        }));
+    }
+}
+
+PictureDecodes::~PictureDecodes()
+{
+    for (QFuture<Decoded> &decode : m_decodes)
+        decode.waitForFinished();
+}
+
+QImage PictureDecodes::take(int index)
+{
+    Decoded decoded = m_decodes[index].result();
+    // The future lets go of its copy, so only the box keeps the pixels.
+    m_decodes[index] = QFuture<Decoded>();
+    if (decoded.error)
+        std::rethrow_exception(decoded.error);
+    return decoded.image;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QFuture>
+#include <QImage>
 #include <QLabel>
+#include <QList>
 #include <QSize>
 
-class QImage;
+#include <exception>
 
 // An image box: a bordered box that stretches its picture to fill it, whatever the picture's
 // proportions, and reports clicks.
@@ -17,6 +20,8 @@ public:
     // so a large photo costs only what the box needs. Unreadable: run-time error naming it.
     void setPictureFile(const QString &fileName);
     void setPictureImage(const QImage &image);
+    // The size in device pixels that the box shows a picture at on this screen.
+    QSize pictureSize() const;
 
 signals:
     void clicked();
@@ -27,3 +32,26 @@ protected:
 
 // The picture decoded at most at `box` size (device pixels), stretched later by the box.
 QImage loadPicture(const QString &fileName, QSize box);
+
+// Pictures decoded on worker threads while the user-interface thread goes on. take() waits for
+// one and hands it over, or throws on the calling thread the run-time error its decode met, so
+// a failure is reported where the picture is set and in the order the pictures are set.
+class PictureDecodes
+{
+public:
+    PictureDecodes(const QStringList &fileNames, QSize box);
+    // Waits for every decode still running: none outlives the call that started it.
+    ~PictureDecodes();
+    PictureDecodes(const PictureDecodes &) = delete;
+    PictureDecodes &operator=(const PictureDecodes &) = delete;
+
+    QImage take(int index);
+
+private:
+    struct Decoded
+    {
+        QImage image;
+        std::exception_ptr error;
+    };
+    QList<QFuture<Decoded>> m_decodes;
+};

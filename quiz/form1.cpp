@@ -173,13 +173,21 @@ void Form1::Form_Load()
     Remaining = 5;
     Gauge1->setValue(Remaining);
     ReadPairingFile();
+    // The five pictures decode on worker threads while the first sign opens. All boxes are one
+    // size, so the deal need not be known yet. Each is set below in pair order, and a picture
+    // that cannot be loaded is reported there, the first one in that order, before the window
+    // is ever shown.
+    QStringList pictureFiles;
+    for (int k = 0; k <= 4; ++k)
+        pictureFiles << PictureFiles(k);
+    PictureDecodes pictures(pictureFiles, Image1[0]->pictureSize());
     MCIWnd1->setFileName(SignFiles(4));
     beginPlacement(true);
     fitAndPlace();
     processPendingEvents();
     ShuffleSlots();
     for (int k = 0; k <= 4; ++k)
-        imageBox(SlotOf(k))->setPictureFile(PictureFiles(k));
+        imageBox(SlotOf(k))->setPictureImage(pictures.take(k));
     processPendingEvents();
     MCIWnd1->setCommand(QStringLiteral("Play"));
 }

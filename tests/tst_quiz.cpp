@@ -17,6 +17,7 @@
 
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 using quiz::Form1;
 
@@ -121,6 +122,12 @@ private slots:
         QTest::newRow("picture missing") << 11 << "bild4.jpg" << int(ErrorNumber::FileNotFound);
         QTest::newRow("picture not a picture")
             << 11 << "!bild2.jpg" << int(ErrorNumber::InvalidPicture);
+        // Decoded side by side; the first failure in pair-index order (2 before 4) is reported.
+        QTest::newRow("picture k=2 broken, k=4 missing")
+            << 11 << "!bild3.bmp,bild1.bmp" << int(ErrorNumber::InvalidPicture);
+        // A named pipe as a picture must not keep the start-up waiting.
+        QTest::newRow("first sign missing, a picture a FIFO")
+            << 11 << "tecken1.avi,|bild2.jpg" << int(ErrorNumber::FileNotFound);
         QTest::newRow("first sign missing")
             << 11 << "tecken1.avi" << int(ErrorNumber::FileNotFound);
     }
@@ -134,12 +141,17 @@ private slots:
             QFile::remove(QStringLiteral("pirvel.ini"));
         else
             folder.writeIni(1, lines);
-        if (breakFile.startsWith('!')) {
-            QFile f(breakFile.mid(1));
-            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            f.write("this is not a picture");
-        } else if (!breakFile.isEmpty()) {
-            QVERIFY(QFile::remove(breakFile));
+        for (const QString &name : breakFile.split(',', Qt::SkipEmptyParts)) {
+            if (name.startsWith('!')) {
+                QFile f(name.mid(1));
+                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                f.write("this is not a picture");
+            } else if (name.startsWith('|')) {
+                QVERIFY(QFile::remove(name.mid(1)));
+                QCOMPARE(::mkfifo(QFile::encodeName(name.mid(1)).constData(), 0644), 0);
+            } else {
+                QVERIFY(QFile::remove(name));
+            }
         }
         Form1 form;
         load(form);
@@ -147,7 +159,7 @@ private slots:
         QVERIFY2(folder.reports[0].startsWith(QString::number(number)),
                  qPrintable(folder.reports[0]));
         if (!breakFile.isEmpty())
-            QVERIFY2(folder.reports[0].contains(breakFile.remove('!')),
+            QVERIFY2(folder.reports[0].contains(breakFile.section(',', 0, 0).remove('!')),
                      qPrintable(folder.reports[0]));
         QCOMPARE(folder.ends, QList<int>{1});
         QVERIFY(form.Backdrop && form.Backdrop->isVisible());
