@@ -6,6 +6,7 @@
 #include "filelistbox.h"
 #include "imagebox.h"
 #include "listbox.h"
+#include "look.h"
 #include "mediawindow.h"
 #include "pairingfile.h"
 #include "program.h"
@@ -14,7 +15,6 @@
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
@@ -30,35 +30,6 @@ namespace editor {
 
 namespace {
 
-const QColor LightYellow(255, 255, 128);
-
-// The window was drawn for "MS Sans Serif". Where it is missing, Liberation Sans comes nearest
-// in width (it has Arial's metrics), then DejaVu Sans; the captions were sized for the narrow
-// original, so the narrower face keeps "Lägg till/Ta bort" inside its button.
-QString interfaceFamily()
-{
-    const QStringList installed = QFontDatabase::families();
-    for (const char *family :
-         {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
-        if (installed.contains(QLatin1String(family)))
-            return QLatin1String(family);
-    }
-    return QFont().defaultFamily();
-}
-
-// Sizes are set in pixels at 96 dots per inch, the density the layout in twips assumes, so
-// that text keeps fitting its box on a screen that reports another density.
-QFont sansFont(double points, bool italic = false, bool underline = false)
-{
-    QFont font(interfaceFamily());
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(int(std::lround(points * 96.0 / 72.0)));
-    font.setBold(true);
-    font.setItalic(italic);
-    font.setUnderline(underline);
-    return font;
-}
-
 QFont windowFont()
 {
     return sansFont(8.25);
@@ -70,15 +41,6 @@ QFont bodyFont()
 QFont headingFont()
 {
     return sansFont(18, true, true);
-}
-
-void fill(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
-{
-    QPalette pal = widget->palette();
-    pal.setColor(role, colour);
-    widget->setPalette(pal);
-    if (role == QPalette::Window)
-        widget->setAutoFillBackground(true);
 }
 
 QPushButton *commandButton(const QString &caption, QWidget *parent)
