@@ -110,10 +110,7 @@ Form1::Form1()
     keepOffTaskBar(this);
 }
 
-Form1::~Form1()
-{
-    delete m_form2;
-}
+Form1::~Form1() = default;
 
 void Form1::buildControls()
 {
@@ -276,8 +273,8 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::Form_Load()
 {
-    m_form2 = new Form2;
-    m_form2->showBackdrop(this);
+    m_backdrop = std::make_unique<Form2>();
+    m_backdrop->showBackdrop(this);
     LoadPairingFile();
     // Five names each from a pairing file, none for a new exercise.
     SignCount = qint16(List1->ListCount());
@@ -309,10 +306,7 @@ void Form1::LoadPairingFile()
 void Form1::Form_Unload(qint16 &Cancel)
 {
     Q_UNUSED(Cancel);
-    if (m_form2) {
-        m_form2->close();
-        delete m_form2;
-    }
+    m_backdrop.reset();
 }
 
 void Form1::Command1_Click()

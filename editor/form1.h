@@ -13,15 +13,16 @@
 // selected, or the side falls idle. A file that cannot be shown is not armed for adding; its
 // preview's place says why instead, and the teacher's work goes on.
 
-#include "backdrop.h"
 #include "runtimeerror.h"
 
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 
+#include <memory>
+
 class CheckBox;
 class FileListBox;
+class Form2;
 class ImageBox;
 class ListBox;
 class MediaWindow;
@@ -43,23 +44,23 @@ public:
     Form1();
     ~Form1() override;
 
-    QLabel *Label2[2];
-    QPushButton *Command3;
-    QLabel *Label3[2];
-    QPushButton *Command4;
-    FileListBox *File1;
-    RowLabel *Label1[2];
-    ListBox *List1;
-    FileListBox *File2;
-    ListBox *List2;
-    MediaWindow *MCIWnd1;
-    ImageBox *Image1;
+    QLabel *Label2[2] = {};
+    QPushButton *Command3 = nullptr;
+    QLabel *Label3[2] = {};
+    QPushButton *Command4 = nullptr;
+    FileListBox *File1 = nullptr;
+    RowLabel *Label1[2] = {};
+    ListBox *List1 = nullptr;
+    FileListBox *File2 = nullptr;
+    ListBox *List2 = nullptr;
+    MediaWindow *MCIWnd1 = nullptr;
+    ImageBox *Image1 = nullptr;
     // Over each preview, shown only when the last file picked on that side could not be shown.
-    QLabel *Label4[2];
-    QFrame *Picture1;
-    CheckBox *Check1;
-    QPushButton *Command1;
-    QPushButton *Command2;
+    QLabel *Label4[2] = {};
+    QFrame *Picture1 = nullptr;
+    CheckBox *Check1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
 
     QString SelectedName;
     qint16 SignCount = 0;
@@ -86,7 +87,7 @@ public:
     void showCentred();
 
     // The backdrop while it is loaded.
-    Form2 *backdrop() const { return m_form2; }
+    Form2 *backdrop() const { return m_backdrop.get(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -99,7 +100,7 @@ private:
     void showProblem(int side, const QString &name, const RuntimeError &error);
     void followSelection();
 
-    QPointer<Form2> m_form2;
+    std::unique_ptr<Form2> m_backdrop;
     // Counts the sign previews begun, so that one interrupted at its yield by a newer one
     // leaves the verdict to the newer.
     quint64 m_signPreviews = 0;

@@ -65,10 +65,7 @@ Form1::Form1()
     buildControls();
 }
 
-Form1::~Form1()
-{
-    delete Backdrop;
-}
+Form1::~Form1() = default;
 
 void Form1::buildControls()
 {
@@ -144,8 +141,8 @@ ImageBox *Form1::imageBox(int index) const
 
 void Form1::Form_Load()
 {
-    Backdrop = new Form2;
-    Backdrop->showBackdrop(this);
+    m_backdrop = std::make_unique<Form2>();
+    m_backdrop->showBackdrop(this);
     Remaining = 5;
     Gauge1->setValue(Remaining);
     ReadPairingFile();
@@ -317,8 +314,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::Form_Unload()
 {
-    delete Backdrop;
-    Backdrop = nullptr;
+    m_backdrop.reset();
 }
 
 void Form1::closeEvent(QCloseEvent *event)
