@@ -15,9 +15,11 @@
 
 #include "runtimeerror.h"
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 class CheckBox;
@@ -62,14 +64,39 @@ public:
     QPushButton *Command1 = nullptr;
     QPushButton *Command2 = nullptr;
 
+private:
+    // One side of the window, the signs' or the pictures'. The two work alike; they differ
+    // only in their preview and in where an addition takes its name (see the constructor).
+    struct Side
+    {
+        FileListBox *files = nullptr;
+        ListBox *chosen = nullptr;
+        QLabel *name = nullptr;    // Label3 of the side
+        QLabel *problem = nullptr; // Label4 of the side
+        QWidget *preview = nullptr;
+        QRect place;                               // the preview's place in the layout
+        std::function<void(const QString &)> load; // opens a file in the preview, or throws
+        std::function<void()> play;                // may yield to the event loop
+        std::function<QString()> nameToAdd;        // read when the button adds
+        qint16 count = 0;
+        qint16 mode = 0;
+        qint16 removeIndex = 0;
+        // Counts the previews begun, so that one interrupted at its yield by a newer one
+        // leaves the verdict to the newer.
+        quint64 previews = 0;
+    };
+    Side m_sign;
+    Side m_picture;
+
+public:
     QString SelectedName;
-    qint16 SignCount = 0;
-    qint16 PictureCount = 0;
+    qint16 &SignCount = m_sign.count;
+    qint16 &PictureCount = m_picture.count;
     qint16 ClickedIndex = 0;
-    qint16 SignMode = 0;
-    qint16 PictureMode = 0;
-    qint16 SignRemoveIndex = 0;
-    qint16 PictureRemoveIndex = 0;
+    qint16 &SignMode = m_sign.mode;
+    qint16 &PictureMode = m_picture.mode;
+    qint16 &SignRemoveIndex = m_sign.removeIndex;
+    qint16 &PictureRemoveIndex = m_picture.removeIndex;
 
     void Form_Load();
     // The cancel flag is left as it is, so closing always goes ahead.
@@ -97,13 +124,13 @@ private:
     void buildControls();
     void connectHandlers();
     void previewSign();
-    void showProblem(int side, const QString &name, const RuntimeError &error);
+    void fileClicked(Side &side);
+    void chosenClicked(Side &side);
+    void buttonPressed(Side &side);
+    void showProblem(Side &side, const QString &name, const RuntimeError &error);
     void followSelection();
 
     std::unique_ptr<Form2> m_backdrop;
-    // Counts the sign previews begun, so that one interrupted at its yield by a newer one
-    // leaves the verdict to the newer.
-    quint64 m_signPreviews = 0;
 };
 
 } // namespace editor
