@@ -208,7 +208,6 @@ void Form1::buildControls()
         Label3[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
         Label3[i]->setLineWidth(1);
         fill(Label3[i], QPalette::Window, palette().color(QPalette::Base));
-        Label3[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         Label4[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
         Label4[i]->setLineWidth(1);
         fill(Label4[i], QPalette::Window, palette().color(QPalette::Base));
@@ -236,7 +235,7 @@ void Form1::buildControls()
         "QPushButton { border: 1px solid palette(window-text); background: palette(button); "
         "color: palette(button-text); padding: 0px; }"
         "QPushButton:pressed { background: palette(mid); }"
-        "QPushButton:focus { border: 2px solid palette(window-text); }"));
+        "QPushButton:focus { border: 1px solid palette(window-text); }"));
 
     QWidget::setTabOrder(File1, File2);
     QWidget::setTabOrder(File2, List1);

@@ -47,6 +47,31 @@ QToolButton *threeDButton(QWidget *parent, const char *name, const QString &capt
     return b;
 }
 
+// A single dark line round a control, drawn over its outermost pixels. The media window's size
+// stays the video's size times the zoom, which the placement before every playback relies on,
+// and the line moves and grows with it.
+class BorderLine : public QFrame
+{
+public:
+    explicit BorderLine(QWidget *framed) : QFrame(framed)
+    {
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+        setLineWidth(1);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(framed->rect());
+        framed->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            setGeometry(static_cast<QWidget *>(watched)->rect());
+        return false;
+    }
+};
+
 } // namespace
 
 Form1::Form1()
@@ -80,6 +105,7 @@ void Form1::buildControls()
     MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
     MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
     MCIWnd1->setFocusPolicy(Qt::NoFocus);
+    new BorderLine(MCIWnd1);
 
     Panel3D1 = new QFrame(this);
     Panel3D1->setObjectName(QStringLiteral("Panel3D1"));
