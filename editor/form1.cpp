@@ -6,6 +6,7 @@
 #include "filelistbox.h"
 #include "imagebox.h"
 #include "listbox.h"
+#include "look.h"
 #include "mediawindow.h"
 #include "pairingfile.h"
 #include "program.h"
@@ -14,7 +15,6 @@
 
 #include <QCloseEvent>
 #include <QFile>
-#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
@@ -30,35 +30,6 @@ namespace editor {
 
 namespace {
 
-const QColor LightYellow(255, 255, 128);
-
-// The window was drawn for "MS Sans Serif". Where it is missing, Liberation Sans comes nearest
-// in width (it has Arial's metrics), then DejaVu Sans; the captions were sized for the narrow
-// original, so the narrower face keeps "Lägg till/Ta bort" inside its button.
-QString interfaceFamily()
-{
-    const QStringList installed = QFontDatabase::families();
-    for (const char *family :
-         {"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arimo", "DejaVu Sans"}) {
-        if (installed.contains(QLatin1String(family)))
-            return QLatin1String(family);
-    }
-    return QFont().defaultFamily();
-}
-
-// Sizes are set in pixels at 96 dots per inch, the density the layout in twips assumes, so
-// that text keeps fitting its box on a screen that reports another density.
-QFont sansFont(double points, bool italic = false, bool underline = false)
-{
-    QFont font(interfaceFamily());
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(int(std::lround(points * 96.0 / 72.0)));
-    font.setBold(true);
-    font.setItalic(italic);
-    font.setUnderline(underline);
-    return font;
-}
-
 QFont windowFont()
 {
     return sansFont(8.25);
@@ -70,15 +41,6 @@ QFont bodyFont()
 QFont headingFont()
 {
     return sansFont(18, true, true);
-}
-
-void fill(QWidget *widget, QPalette::ColorRole role, const QColor &colour)
-{
-    QPalette pal = widget->palette();
-    pal.setColor(role, colour);
-    widget->setPalette(pal);
-    if (role == QPalette::Window)
-        widget->setAutoFillBackground(true);
 }
 
 QPushButton *commandButton(const QString &caption, QWidget *parent)
@@ -141,6 +103,30 @@ Form1::Form1()
     // window does the same.
     setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
     buildControls();
+    // The sign side adds the name its box shows; the picture side adds the name selected in its
+    // file list at the moment of the press, and leaves SelectedName as it is.
+    m_sign = {.files = File1,
+              .chosen = List1,
+              .name = Label3[0],
+              .problem = Label4[0],
+              .preview = MCIWnd1,
+              .place = MCIWnd1->geometry(),
+              .load = [this](const QString &name) { MCIWnd1->setFileName(name); },
+              .play = [this] { previewSign(); },
+              .nameToAdd =
+                  [this] {
+                      SelectedName = Label3[0]->text();
+                      return SelectedName;
+                  }};
+    m_picture = {.files = File2,
+                 .chosen = List2,
+                 .name = Label3[1],
+                 .problem = Label4[1],
+                 .preview = Image1,
+                 .place = Image1->geometry(),
+                 .load = [this](const QString &name) { Image1->setPictureFile(name); },
+                 .play = [] {},
+                 .nameToAdd = [this] { return File2->FileName(); }};
     connectHandlers();
     // No task-bar button: asked for explicitly, since a dialog window type is not enough (mutter
     // lists a dialog that stands for the whole application whatever it asks), and so the
@@ -148,10 +134,7 @@ Form1::Form1()
     keepOffTaskBar(this);
 }
 
-Form1::~Form1()
-{
-    delete m_form2;
-}
+Form1::~Form1() = default;
 
 void Form1::buildControls()
 {
@@ -225,7 +208,6 @@ void Form1::buildControls()
         Label3[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
         Label3[i]->setLineWidth(1);
         fill(Label3[i], QPalette::Window, palette().color(QPalette::Base));
-        Label3[i]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         Label4[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
         Label4[i]->setLineWidth(1);
         fill(Label4[i], QPalette::Window, palette().color(QPalette::Base));
@@ -234,7 +216,7 @@ void Form1::buildControls()
         Label4[i]->setMargin(4);
         Label4[i]->hide();
     }
-    Label4[0]->setGeometry(twipsRect(2040, 2520, 2055, 1935));
+    Label4[0]->setGeometry(MCIWnd1->geometry());
     Label4[1]->setGeometry(Image1->geometry());
 
     // Positions inside a bordered box are counted from inside its border.
@@ -253,7 +235,7 @@ void Form1::buildControls()
         "QPushButton { border: 1px solid palette(window-text); background: palette(button); "
         "color: palette(button-text); padding: 0px; }"
         "QPushButton:pressed { background: palette(mid); }"
-        "QPushButton:focus { border: 2px solid palette(window-text); }"));
+        "QPushButton:focus { border: 1px solid palette(window-text); }"));
 
     QWidget::setTabOrder(File1, File2);
     QWidget::setTabOrder(File2, List1);
@@ -314,8 +296,8 @@ void Form1::closeEvent(QCloseEvent *event)
 
 void Form1::Form_Load()
 {
-    m_form2 = new Form2;
-    m_form2->showBackdrop(this);
+    m_backdrop = std::make_unique<Form2>();
+    m_backdrop->showBackdrop(this);
     LoadPairingFile();
     // Five names each from a pairing file, none for a new exercise.
     SignCount = qint16(List1->ListCount());
@@ -347,10 +329,7 @@ void Form1::LoadPairingFile()
 void Form1::Form_Unload(qint16 &Cancel)
 {
     Q_UNUSED(Cancel);
-    if (m_form2) {
-        m_form2->close();
-        delete m_form2;
-    }
+    m_backdrop.reset();
 }
 
 void Form1::Command1_Click()
@@ -403,12 +382,11 @@ void Form1::previewSign()
     MCIWnd1->setCommand(QStringLiteral("Play"));
 }
 
-void Form1::showProblem(int side, const QString &name, const RuntimeError &error)
+void Form1::showProblem(Side &side, const QString &name, const RuntimeError &error)
 {
-    QLabel *problem = Label4[side];
-    // The sign preview may have grown past its place with the last video; cover all of it.
-    if (side == 0)
-        problem->setGeometry(twipsRect(2040, 2520, 2055, 1935).united(MCIWnd1->geometry()));
+    QLabel *problem = side.problem;
+    // A video preview may have grown past its place with the last video; cover all of it.
+    problem->setGeometry(side.place.united(side.preview->geometry()));
     const int width = problem->contentsRect().width() - 2 * problem->margin();
     const QString shownName = problem->fontMetrics().elidedText(QStringLiteral("\"%1\"").arg(name),
                                                                 Qt::ElideMiddle, width);
@@ -425,158 +403,118 @@ void Form1::showProblem(int side, const QString &name, const RuntimeError &error
 // that armed the side shows a selection.
 void Form1::followSelection()
 {
-    if ((SignMode == AddMode && File1->FileName() != Label3[0]->text()) ||
-        (SignMode == RemoveMode && List1->ListIndex() != SignRemoveIndex)) {
-        SignMode = IdleMode;
-        Label3[0]->clear();
+    for (Side *side : {&m_sign, &m_picture}) {
+        if ((side->mode == AddMode && side->files->FileName() != side->name->text()) ||
+            (side->mode == RemoveMode && side->chosen->ListIndex() != side->removeIndex)) {
+            side->mode = IdleMode;
+            side->name->clear();
+        }
     }
-    if ((PictureMode == AddMode && File2->FileName() != Label3[1]->text()) ||
-        (PictureMode == RemoveMode && List2->ListIndex() != PictureRemoveIndex)) {
-        PictureMode = IdleMode;
-        Label3[1]->clear();
+}
+
+void Form1::fileClicked(Side &side)
+{
+    const quint64 preview = ++side.previews;
+    side.chosen->clearSelection();
+    SelectedName = side.files->FileName();
+    const QString name = SelectedName;
+    try {
+        side.load(name);
+        side.problem->hide();
+        side.name->setText(name);
+        side.mode = AddMode;
+        side.play();
+    } catch (const RuntimeError &error) {
+        if (preview != side.previews)
+            return;
+        showProblem(side, name, error);
+        // Never armed: the editor does not add a file it could not show.
+        side.mode = IdleMode;
+        side.name->clear();
+    }
+}
+
+void Form1::chosenClicked(Side &side)
+{
+    // A click that leaves nothing selected has no entry to preview or to remove.
+    if (side.chosen->ListIndex() < 0)
+        return;
+    const quint64 preview = ++side.previews;
+    side.files->clearSelection();
+    ClickedIndex = qint16(side.chosen->ListIndex());
+    side.removeIndex = ClickedIndex;
+    const QString name = side.chosen->List(ClickedIndex);
+    // Armed before the preview, so that an entry whose file is gone can still be taken out.
+    side.name->setText(name);
+    side.mode = RemoveMode;
+    try {
+        side.load(name);
+        side.problem->hide();
+        side.play();
+    } catch (const RuntimeError &error) {
+        if (preview == side.previews)
+            showProblem(side, name, error);
+    }
+}
+
+void Form1::buttonPressed(Side &side)
+{
+    switch (side.mode) {
+    case AddMode: {
+        const QString name = side.nameToAdd();
+        if (name.isEmpty())
+            break;
+        const qint16 count = side.count;
+        bool present = false;
+        for (qint16 i = 0; i <= count - 1; ++i) {
+            if (side.chosen->List(i) == name)
+                present = true;
+        }
+        if (side.count < 5 && !present) {
+            side.count = qint16(side.count + 1);
+            side.chosen->AddItem(name);
+        }
+        break;
+    }
+    case RemoveMode:
+        side.chosen->RemoveItem(side.removeIndex);
+        side.count = qint16(side.count - 1);
+        side.name->setText(QString());
+        side.mode = IdleMode;
+        break;
+    default:
+        break;
     }
 }
 
 void Form1::File1_Click()
 {
-    const quint64 preview = ++m_signPreviews;
-    List1->clearSelection();
-    SelectedName = File1->FileName();
-    const QString name = SelectedName;
-    try {
-        MCIWnd1->setFileName(name);
-        Label4[0]->hide();
-        Label3[0]->setText(name);
-        SignMode = AddMode;
-        previewSign();
-    } catch (const RuntimeError &error) {
-        if (preview != m_signPreviews)
-            return;
-        showProblem(0, name, error);
-        // Never armed: the editor does not add a file it could not show.
-        SignMode = IdleMode;
-        Label3[0]->clear();
-    }
+    fileClicked(m_sign);
 }
 
 void Form1::List1_Click()
 {
-    // A click that leaves nothing selected has no entry to preview or to remove.
-    if (List1->ListIndex() < 0)
-        return;
-    const quint64 preview = ++m_signPreviews;
-    File1->clearSelection();
-    ClickedIndex = qint16(List1->ListIndex());
-    SignRemoveIndex = ClickedIndex;
-    const QString name = List1->List(ClickedIndex);
-    // Armed before the preview, so that an entry whose file is gone can still be taken out.
-    Label3[0]->setText(name);
-    SignMode = RemoveMode;
-    try {
-        MCIWnd1->setFileName(name);
-        Label4[0]->hide();
-        previewSign();
-    } catch (const RuntimeError &error) {
-        if (preview == m_signPreviews)
-            showProblem(0, name, error);
-    }
+    chosenClicked(m_sign);
 }
 
 void Form1::Command3_Click()
 {
-    switch (SignMode) {
-    case AddMode: {
-        SelectedName = Label3[0]->text();
-        if (SelectedName.isEmpty())
-            break;
-        const qint16 count = SignCount;
-        bool present = false;
-        for (qint16 i = 0; i <= count - 1; ++i) {
-            if (List1->List(i) == SelectedName)
-                present = true;
-        }
-        if (SignCount < 5 && !present) {
-            SignCount = qint16(SignCount + 1);
-            List1->AddItem(SelectedName);
-        }
-        break;
-    }
-    case RemoveMode:
-        List1->RemoveItem(SignRemoveIndex);
-        SignCount = qint16(SignCount - 1);
-        Label3[0]->setText(QString());
-        SignMode = IdleMode;
-        break;
-    default:
-        break;
-    }
+    buttonPressed(m_sign);
 }
 
 void Form1::File2_Click()
 {
-    List2->clearSelection();
-    SelectedName = File2->FileName();
-    try {
-        Image1->setPictureFile(SelectedName);
-    } catch (const RuntimeError &error) {
-        showProblem(1, SelectedName, error);
-        PictureMode = IdleMode;
-        Label3[1]->clear();
-        return;
-    }
-    Label4[1]->hide();
-    Label3[1]->setText(SelectedName);
-    PictureMode = AddMode;
+    fileClicked(m_picture);
 }
 
 void Form1::List2_Click()
 {
-    if (List2->ListIndex() < 0)
-        return;
-    File2->clearSelection();
-    ClickedIndex = qint16(List2->ListIndex());
-    PictureRemoveIndex = ClickedIndex;
-    const QString name = List2->List(ClickedIndex);
-    Label3[1]->setText(name);
-    PictureMode = RemoveMode;
-    try {
-        Image1->setPictureFile(name);
-        Label4[1]->hide();
-    } catch (const RuntimeError &error) {
-        showProblem(1, name, error);
-    }
+    chosenClicked(m_picture);
 }
 
 void Form1::Command4_Click()
 {
-    switch (PictureMode) {
-    case AddMode: {
-        // The picture side takes the name selected in the file list at the moment of the
-        // press, not the label's text.
-        const QString name = File2->FileName();
-        if (name.isEmpty())
-            break;
-        const qint16 count = PictureCount;
-        bool present = false;
-        for (qint16 i = 0; i <= count - 1; ++i) {
-            if (List2->List(i) == name)
-                present = true;
-        }
-        if (PictureCount < 5 && !present) {
-            PictureCount = qint16(PictureCount + 1);
-            List2->AddItem(name);
-        }
-        break;
-    }
-    case RemoveMode:
-        List2->RemoveItem(PictureRemoveIndex);
-        PictureCount = qint16(PictureCount - 1);
-        Label3[1]->setText(QString());
-        PictureMode = IdleMode;
-        break;
-    default:
-        break;
-    }
+    buttonPressed(m_picture);
 }
 
 } // namespace editor

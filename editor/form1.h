@@ -13,15 +13,18 @@
 // selected, or the side falls idle. A file that cannot be shown is not armed for adding; its
 // preview's place says why instead, and the teacher's work goes on.
 
-#include "backdrop.h"
 #include "runtimeerror.h"
 
-#include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 
+#include <functional>
+#include <memory>
+
 class CheckBox;
 class FileListBox;
+class Form2;
 class ImageBox;
 class ListBox;
 class MediaWindow;
@@ -43,32 +46,57 @@ public:
     Form1();
     ~Form1() override;
 
-    QLabel *Label2[2];
-    QPushButton *Command3;
-    QLabel *Label3[2];
-    QPushButton *Command4;
-    FileListBox *File1;
-    RowLabel *Label1[2];
-    ListBox *List1;
-    FileListBox *File2;
-    ListBox *List2;
-    MediaWindow *MCIWnd1;
-    ImageBox *Image1;
+    QLabel *Label2[2] = {};
+    QPushButton *Command3 = nullptr;
+    QLabel *Label3[2] = {};
+    QPushButton *Command4 = nullptr;
+    FileListBox *File1 = nullptr;
+    RowLabel *Label1[2] = {};
+    ListBox *List1 = nullptr;
+    FileListBox *File2 = nullptr;
+    ListBox *List2 = nullptr;
+    MediaWindow *MCIWnd1 = nullptr;
+    ImageBox *Image1 = nullptr;
     // Over each preview, shown only when the last file picked on that side could not be shown.
-    QLabel *Label4[2];
-    QFrame *Picture1;
-    CheckBox *Check1;
-    QPushButton *Command1;
-    QPushButton *Command2;
+    QLabel *Label4[2] = {};
+    QFrame *Picture1 = nullptr;
+    CheckBox *Check1 = nullptr;
+    QPushButton *Command1 = nullptr;
+    QPushButton *Command2 = nullptr;
 
+private:
+    // One side of the window, the signs' or the pictures'. The two work alike; they differ
+    // only in their preview and in where an addition takes its name (see the constructor).
+    struct Side
+    {
+        FileListBox *files = nullptr;
+        ListBox *chosen = nullptr;
+        QLabel *name = nullptr;    // Label3 of the side
+        QLabel *problem = nullptr; // Label4 of the side
+        QWidget *preview = nullptr;
+        QRect place;                               // the preview's place in the layout
+        std::function<void(const QString &)> load; // opens a file in the preview, or throws
+        std::function<void()> play;                // may yield to the event loop
+        std::function<QString()> nameToAdd;        // read when the button adds
+        qint16 count = 0;
+        qint16 mode = 0;
+        qint16 removeIndex = 0;
+        // Counts the previews begun, so that one interrupted at its yield by a newer one
+        // leaves the verdict to the newer.
+        quint64 previews = 0;
+    };
+    Side m_sign;
+    Side m_picture;
+
+public:
     QString SelectedName;
-    qint16 SignCount = 0;
-    qint16 PictureCount = 0;
+    qint16 &SignCount = m_sign.count;
+    qint16 &PictureCount = m_picture.count;
     qint16 ClickedIndex = 0;
-    qint16 SignMode = 0;
-    qint16 PictureMode = 0;
-    qint16 SignRemoveIndex = 0;
-    qint16 PictureRemoveIndex = 0;
+    qint16 &SignMode = m_sign.mode;
+    qint16 &PictureMode = m_picture.mode;
+    qint16 &SignRemoveIndex = m_sign.removeIndex;
+    qint16 &PictureRemoveIndex = m_picture.removeIndex;
 
     void Form_Load();
     // The cancel flag is left as it is, so closing always goes ahead.
@@ -86,7 +114,7 @@ public:
     void showCentred();
 
     // The backdrop while it is loaded.
-    Form2 *backdrop() const { return m_form2; }
+    Form2 *backdrop() const { return m_backdrop.get(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -96,13 +124,13 @@ private:
     void buildControls();
     void connectHandlers();
     void previewSign();
-    void showProblem(int side, const QString &name, const RuntimeError &error);
+    void fileClicked(Side &side);
+    void chosenClicked(Side &side);
+    void buttonPressed(Side &side);
+    void showProblem(Side &side, const QString &name, const RuntimeError &error);
     void followSelection();
 
-    QPointer<Form2> m_form2;
-    // Counts the sign previews begun, so that one interrupted at its yield by a newer one
-    // leaves the verdict to the newer.
-    quint64 m_signPreviews = 0;
+    std::unique_ptr<Form2> m_backdrop;
 };
 
 } // namespace editor

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "look.h"
 #include "program.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    useKitStyle();
     installDefaultProgram(QStringLiteral("KOLMIRAS"));
 
     // Never deleted: the program ends by _exit() or when its last window has closed. Creating

@@ -4,6 +4,7 @@
 #include "backdrop.h"
 #include "gauge.h"
 #include "imagebox.h"
+#include "look.h"
 #include "mediawindow.h"
 #include "pairingfile.h"
 #include "program.h"
@@ -32,25 +33,6 @@ namespace {
 constexpr float FittedWidth = 3600.0f;
 constexpr float CentreLine = 4320.0f;
 
-const QColor LightYellow(255, 255, 128);
-const QColor PanelGrey(192, 192, 192);
-
-// Sizes are in pixels (at 96 dots per inch, as the layout in twips assumes) so that text fits
-// its box whatever the screen's resolution.
-QFont boldFont(const char *family, QFont::StyleHint hint, int pixelSize)
-{
-    QFont f(QString::fromLatin1(family));
-    f.setStyleHint(hint);
-    f.setPixelSize(pixelSize);
-    f.setBold(true);
-    return f;
-}
-
-QFont sansFont(int pixelSize)
-{
-    return boldFont("Liberation Sans", QFont::SansSerif, pixelSize);
-}
-
 QToolButton *threeDButton(QWidget *parent, const char *name, const QString &caption,
                           const QImage &picture)
 {
@@ -64,6 +46,31 @@ QToolButton *threeDButton(QWidget *parent, const char *name, const QString &capt
     b->setFocusPolicy(Qt::StrongFocus);
     return b;
 }
+
+// A single dark line round a control, drawn over its outermost pixels. The media window's size
+// stays the video's size times the zoom, which the placement before every playback relies on,
+// and the line moves and grows with it.
+class BorderLine : public QFrame
+{
+public:
+    explicit BorderLine(QWidget *framed) : QFrame(framed)
+    {
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+        setLineWidth(1);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        setGeometry(framed->rect());
+        framed->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            setGeometry(static_cast<QWidget *>(watched)->rect());
+        return false;
+    }
+};
 
 } // namespace
 
@@ -83,10 +90,7 @@ Form1::Form1()
     buildControls();
 }
 
-Form1::~Form1()
-{
-    delete Backdrop;
-}
+Form1::~Form1() = default;
 
 void Form1::buildControls()
 {
@@ -94,26 +98,21 @@ void Form1::buildControls()
     setWindowTitle(QStringLiteral("Vilket pirvel?"));
     setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
     setFixedSize(twipsToPixels(9510), twipsToPixels(6825));
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, LightYellow);
-    setPalette(pal);
-    setFont(sansFont(11));
+    fill(this, QPalette::Window, LightYellow);
+    setFont(sansFont(8.25));
 
     MCIWnd1 = new MediaWindow(this);
     MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
     MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
     MCIWnd1->setFocusPolicy(Qt::NoFocus);
+    new BorderLine(MCIWnd1);
 
     Panel3D1 = new QFrame(this);
     Panel3D1->setObjectName(QStringLiteral("Panel3D1"));
     Panel3D1->setGeometry(twipsRect(8700, 890, 840, 5860));
     Panel3D1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel3D1->setLineWidth(2);
-    Panel3D1->setAutoFillBackground(true);
-    QPalette grey = Panel3D1->palette();
-    grey.setColor(QPalette::Window, PanelGrey);
-    Panel3D1->setPalette(grey);
+    fill(Panel3D1, QPalette::Window, PanelGrey);
 
     Gauge1 = new Gauge(Panel3D1);
     Gauge1->setObjectName(QStringLiteral("Gauge1"));
@@ -121,7 +120,7 @@ void Form1::buildControls()
 
     Command3D2 = threeDButton(this, "Command3D2", QStringLiteral("Sluta"), Artwork::stopPicture());
     Command3D2->setGeometry(twipsRect(8700, 0, 840, 900));
-    Command3D2->setFont(sansFont(13));
+    Command3D2->setFont(sansFont(9.75));
 
     Command3D1 = threeDButton(this, "Command3D1", QStringLiteral("PLAY"), Artwork::playPicture());
     Command3D1->setGeometry(twipsRect(3120, 3480, 2430, 885));
@@ -146,7 +145,7 @@ void Form1::buildControls()
     Label1 = new ScaleLabel(scale, (972.0 - 830.0) / TwipsPerPixel, 1140.0 / TwipsPerPixel, this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twipsRect(8520, 830, 150, 5950));
-    Label1->setFont(boldFont("Liberation Serif", QFont::Serif, 17));
+    Label1->setFont(serifFont(12.75));
     Label1->setAutoFillBackground(true);
 
     // Stacking follows creation, so the media window is raised like the other controls above
@@ -168,8 +167,8 @@ ImageBox *Form1::imageBox(int index) const
 
 void Form1::Form_Load()
 {
-    Backdrop = new Form2;
-    Backdrop->showBackdrop(this);
+    m_backdrop = std::make_unique<Form2>();
+    m_backdrop->showBackdrop(this);
     Remaining = 5;
     Gauge1->setValue(Remaining);
     ReadPairingFile();
@@ -341,8 +340,7 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 void Form1::Form_Unload()
 {
-    delete Backdrop;
-    Backdrop = nullptr;
+    m_backdrop.reset();
 }
 
 void Form1::closeEvent(QCloseEvent *event)

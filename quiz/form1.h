@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <array>
 #include <functional>
+#include <memory>
 
 class Form2;
 class Gauge;
@@ -29,14 +30,13 @@ public:
     Form1();
     ~Form1() override;
 
-    MediaWindow *MCIWnd1;
-    QFrame *Panel3D1;
-    Gauge *Gauge1;
-    QToolButton *Command3D2;
-    QToolButton *Command3D1;
-    std::array<ImageBox *, 5> Image1;
-    ScaleLabel *Label1;
-    Form2 *Backdrop = nullptr;
+    MediaWindow *MCIWnd1 = nullptr;
+    QFrame *Panel3D1 = nullptr;
+    Gauge *Gauge1 = nullptr;
+    QToolButton *Command3D2 = nullptr;
+    QToolButton *Command3D1 = nullptr;
+    std::array<ImageBox *, 5> Image1{};
+    ScaleLabel *Label1 = nullptr;
 
     qint16 Remaining = 0;
     FormArray<qint16> SlotOf{"SlotOf"};
@@ -57,6 +57,9 @@ public:
     std::function<void()> Randomize;
     std::function<float()> Rnd;
 
+    // The backdrop while it is loaded.
+    Form2 *backdrop() const { return m_backdrop.get(); }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -70,6 +73,7 @@ private:
 
     // Set once the closing sequence has begun: closing the window then ends the program.
     bool m_closing = false;
+    std::unique_ptr<Form2> m_backdrop;
 };
 
 } // namespace quiz

@@ -1,5 +1,6 @@
 #include "gauge.h"
 
+#include "look.h"
 #include "runtimeerror.h"
 
 #include <QPainter>
@@ -30,7 +31,7 @@ int Gauge::fillLine(int value) const
 void Gauge::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
-    p.fillRect(rect(), QColor(192, 192, 192));
+    p.fillRect(rect(), PanelGrey);
     const int top = fillLine(m_value);
     p.fillRect(QRect(0, top, width(), height() - top), QColor(255, 0, 0));
 }

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "look.h"
 #include "program.h"
 
 #include <QApplication>
@@ -12,7 +13,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    useKitStyle();
     installDefaultProgram(QStringLiteral("PIRVEL"));
 
     // Creating the window starts the video player, which can fail as well as the load can.

@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(form.SlotOf(5), qint16(0));
 
         // The backdrop is up; the window itself appears only when the load handler returns.
-        QVERIFY(form.Backdrop && form.Backdrop->isVisible());
+        QVERIFY(form.backdrop() && form.backdrop()->isVisible());
         QVERIFY(!form.isVisible());
     }
 
@@ -162,7 +162,7 @@ private slots:
             QVERIFY2(folder.reports[0].contains(breakFile.section(',', 0, 0).remove('!')),
                      qPrintable(folder.reports[0]));
         QCOMPARE(folder.ends, QList<int>{1});
-        QVERIFY(form.Backdrop && form.Backdrop->isVisible());
+        QVERIFY(form.backdrop() && form.backdrop()->isVisible());
         QVERIFY(!form.isVisible());
         QVERIFY(!form.MCIWnd1->isPlaying());
     }
@@ -485,7 +485,7 @@ private slots:
         const QByteArray before = folder.ini();
         Form1 form;
         start(form);
-        QPointer<Form2> backdrop = form.Backdrop;
+        QPointer<Form2> backdrop = form.backdrop();
         QVERIFY(backdrop);
         QVERIFY(form.close());
         QVERIFY(!backdrop);
