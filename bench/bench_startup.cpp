@@ -15,7 +15,7 @@
 //
 // Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
-#include "xvfbserver.h"
+#include "xserver.h"
 
 #include <QApplication>
 #include <QColor>
@@ -140,23 +140,6 @@ bool startSessionBus(QProcess &bus)
     const QByteArray address = bus.readLine().trimmed();
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     return !address.isEmpty();
-}
-
-// A window manager as on a desktop, so the windows get frames and are placed by it.
-// Returns once it has taken over the screen.
-bool startWindowManager(QProcess &wm, const QString &marker)
-{
-    wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    wm.start(QStringLiteral("openbox"),
-             {"--sm-disable", "--startup", QStringLiteral("touch %1").arg(marker)});
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000 && wm.state() != QProcess::NotRunning) {
-        if (QFile::exists(marker))
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
 }
 
 // The largest patch of `colour` on the screen now (an empty rectangle if none): the video, not
@@ -286,9 +269,10 @@ QList<double> measureEditor(QScreen *screen, int runs)
 
 int main(int argc, char *argv[])
 {
-    XvfbServer x;
-    if (!x.start("1024x768x24")) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
+    // A window manager as on a desktop, so the windows get frames and are placed by it.
+    XServer x;
+    if (!x.start(QStringLiteral("openbox"))) {
+        std::fprintf(stderr, "%s (apt-get install xvfb openbox)\n", qPrintable(x.error()));
         return 1;
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
@@ -302,14 +286,10 @@ int main(int argc, char *argv[])
     const int runs = args.isEmpty() ? 7 : std::max(1, args[0].toInt());
     QScreen *screen = QGuiApplication::primaryScreen();
 
-    QTemporaryDir small, huge, photos, wmDir;
-    QProcess bus, wm;
+    QTemporaryDir small, huge, photos;
+    QProcess bus;
     if (!startSessionBus(bus)) {
         std::fprintf(stderr, "dbus-daemon could not be started (apt-get install dbus-daemon)\n");
-        return 1;
-    }
-    if (!startWindowManager(wm, wmDir.filePath(QStringLiteral("started")))) {
-        std::fprintf(stderr, "openbox could not be started (apt-get install openbox)\n");
         return 1;
     }
     makeExercise(small.path(), Pictures::Small);
@@ -394,8 +374,6 @@ int main(int argc, char *argv[])
         const QByteArray who = "baseline " + QByteArray::number(i + 1);
         print(who.constData(), firstBaseline + 3 * i);
     }
-    wm.terminate();
-    wm.waitForFinished();
     bus.terminate();
     bus.waitForFinished();
     return 0;
