@@ -86,13 +86,14 @@ private slots:
         Form1 form;
         guarded([&] { form.Form_Load(); });
         form.show();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        // The focus within the window: which window is active is the real-display tests' part
+        // (the offscreen platform may leave the backdrop active).
         form.Command3D1->setFocus();
-        QCOMPARE(QApplication::focusWidget(), form.Command3D1);
+        QCOMPARE(form.focusWidget(), form.Command3D1);
         QTest::keyClick(&form, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.Command3D2);
+        QCOMPARE(form.focusWidget(), form.Command3D2);
         QTest::keyClick(&form, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.Command3D1);
+        QCOMPARE(form.focusWidget(), form.Command3D1);
         for (ImageBox *box : form.Image1)
             QCOMPARE(box->focusPolicy(), Qt::NoFocus);
         // Enter on "PLAY" is no default button: nothing ends, nothing is reported.
