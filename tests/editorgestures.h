@@ -10,6 +10,16 @@
 
 #include <QTest>
 
+// Start-up as main() runs it; false when it ended the program.
+inline bool load(editor::Form1 &form)
+{
+    guarded([&] { form.Form_Load(); });
+    if (program().ended)
+        return false;
+    form.show();
+    return true;
+}
+
 // The entries of a list box, in order.
 inline QStringList entries(const ListBox *list)
 {

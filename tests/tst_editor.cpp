@@ -23,16 +23,6 @@ using editor::Form1;
 
 namespace {
 
-// Start-up as main() runs it.
-bool load(Form1 &form)
-{
-    guarded([&] { form.Form_Load(); });
-    if (program().ended)
-        return false;
-    form.show();
-    return true;
-}
-
 // Bit-exact, since the precision of the zoom arithmetic is the point.
 bool sameFloat(float a, float b)
 {

@@ -34,9 +34,7 @@ void TestEditorRoundTrip::quizReadsWhatTheEditorSaved()
     QStringList signs, pictures;
     {
         editor::Form1 form;
-        guarded([&] { form.Form_Load(); });
-        QVERIFY(!program().ended);
-        form.show();
+        QVERIFY(load(form));
         // Reorder by editing: take out pair 1 and put new names in as pair 5.
         pickRow(form.List1, 0);
         press(form.Command3);

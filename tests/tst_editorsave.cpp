@@ -129,9 +129,7 @@ void TestEditorSave::failedSaveKeepsTheOldFile()
     ExerciseFolder folder(ExerciseFolder::Editor);
     const QByteArray before = folder.ini();
     Form1 form;
-    guarded([&] { form.Form_Load(); });
-    QVERIFY(!program().ended);
-    form.show();
+    QVERIFY(load(form));
     // An edit, so that the new content differs from the old.
     pickRow(form.List1, 1);
     press(form.Command3);
@@ -211,8 +209,7 @@ void TestEditorSave::successfulSaveReplacesTheFileWhole()
         QSKIP("no group staff");
     ExerciseFolder folder(ExerciseFolder::Editor);
     Form1 form;
-    guarded([&] { form.Form_Load(); });
-    form.show();
+    QVERIFY(load(form));
     pickRow(form.List2, 0);
     press(form.Command4);
     pick(form.File2, QStringLiteral("ny.gif"));

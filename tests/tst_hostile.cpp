@@ -92,13 +92,6 @@ class TestHostile : public QObject
         return "http://127.0.0.1:" + QByteArray::number(m_listener.serverPort()) + path;
     }
 
-    static void writeFile(const QString &name, const QByteArray &bytes)
-    {
-        QFile f(name);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-
     // Read only when it is a regular file: opening a FIFO would wait for a writer.
     static QByteArray iniBytes(const QString &dir)
     {
@@ -266,7 +259,7 @@ private slots:
         if (pairing.isNull())
             QFile::remove(QStringLiteral("pirvel.ini"));
         else
-            writeFile(QStringLiteral("pirvel.ini"), pairing);
+            QVERIFY(ExerciseFolder::writeFile(QStringLiteral("pirvel.ini"), pairing));
         for (int i = 0; i < fileNames.size(); ++i) {
             QFile::remove(fileNames[i]);
             const QByteArray path = QFile::encodeName(fileNames[i]);
@@ -279,7 +272,7 @@ private slots:
             else if (contents[i].startsWith("<link>"))
                 QVERIFY(::symlink(contents[i].mid(6).constData(), path.constData()) == 0);
             else
-                writeFile(fileNames[i], contents[i]);
+                QVERIFY(ExerciseFolder::writeFile(fileNames[i], contents[i]));
         }
         const QByteArray before = iniBytes(dir.path());
 
