@@ -15,6 +15,7 @@
 //
 // Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
+#include "testsupport.h"
 #include "xserver.h"
 
 #include <QApplication>
@@ -44,17 +45,12 @@ const QColor Red(255, 0, 0);
 // The middle of the demo's first sign's first frame: the signer's orange shirt.
 const QColor DemoFirstFrame(239, 174, 0);
 
-bool near(QColor a, QColor b)
-{
-    return qAbs(a.red() - b.red()) < 40 && qAbs(a.green() - b.green()) < 40 &&
-           qAbs(a.blue() - b.blue()) < 40;
-}
-
 // Milliseconds until the pixel at `p` shows `colour`, or -1 after 10 s.
 double untilColour(QScreen *screen, QPoint p, QColor colour, QElapsedTimer &clock)
 {
     while (clock.elapsed() < 10000) {
-        if (near(screen->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0), colour))
+        if (nearColour(screen->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0),
+                       colour))
             return double(clock.nsecsElapsed()) / 1e6;
         QThread::usleep(500);
     }
@@ -150,7 +146,7 @@ QRect locate(QScreen *screen, QColor colour)
     const QImage shot = screen->grabWindow(0).toImage();
     const int w = shot.width() / 2, h = shot.height() / 2;
     std::vector<char> seen(std::size_t(w * h), 0);
-    auto match = [&](int x, int y) { return near(shot.pixelColor(2 * x, 2 * y), colour); };
+    auto match = [&](int x, int y) { return nearColour(shot.pixelColor(2 * x, 2 * y), colour); };
     QRect best;
     qsizetype bestCount = 0;
     for (int y0 = 0; y0 < h; ++y0) {

@@ -283,7 +283,7 @@ void TestEditorLook::digitsStandLevelWithRows()
     const QImage shot = digits->grab().toImage();
     for (int row = 0; row < 5; ++row) {
         int ink = 0;
-        for (int y = row * 16; y < (row + 1) * 16; ++y)
+        for (int y = row * digits->lineHeight(); y < (row + 1) * digits->lineHeight(); ++y)
             for (int x = 0; x < shot.width(); ++x)
                 ink += shot.pixelColor(x, y).lightness() < 100;
         QVERIFY2(ink > 5, qPrintable(QString::number(row)));
