@@ -15,7 +15,8 @@
 //
 // Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
-#include "xvfbserver.h"
+#include "testsupport.h"
+#include "xserver.h"
 
 #include <QApplication>
 #include <QColor>
@@ -44,17 +45,12 @@ const QColor Red(255, 0, 0);
 // The middle of the demo's first sign's first frame: the signer's orange shirt.
 const QColor DemoFirstFrame(239, 174, 0);
 
-bool near(QColor a, QColor b)
-{
-    return qAbs(a.red() - b.red()) < 40 && qAbs(a.green() - b.green()) < 40 &&
-           qAbs(a.blue() - b.blue()) < 40;
-}
-
 // Milliseconds until the pixel at `p` shows `colour`, or -1 after 10 s.
 double untilColour(QScreen *screen, QPoint p, QColor colour, QElapsedTimer &clock)
 {
     while (clock.elapsed() < 10000) {
-        if (near(screen->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0), colour))
+        if (nearColour(screen->grabWindow(0, p.x(), p.y(), 1, 1).toImage().pixelColor(0, 0),
+                       colour))
             return double(clock.nsecsElapsed()) / 1e6;
         QThread::usleep(500);
     }
@@ -142,23 +138,6 @@ bool startSessionBus(QProcess &bus)
     return !address.isEmpty();
 }
 
-// A window manager as on a desktop, so the windows get frames and are placed by it.
-// Returns once it has taken over the screen.
-bool startWindowManager(QProcess &wm, const QString &marker)
-{
-    wm.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    wm.start(QStringLiteral("openbox"),
-             {"--sm-disable", "--startup", QStringLiteral("touch %1").arg(marker)});
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000 && wm.state() != QProcess::NotRunning) {
-        if (QFile::exists(marker))
-            return true;
-        QThread::msleep(20);
-    }
-    return false;
-}
-
 // The largest patch of `colour` on the screen now (an empty rectangle if none): the video, not
 // the red gauge beside it. The window manager decides where a window goes, so each probe point
 // is found once, by a start that is not timed.
@@ -167,7 +146,7 @@ QRect locate(QScreen *screen, QColor colour)
     const QImage shot = screen->grabWindow(0).toImage();
     const int w = shot.width() / 2, h = shot.height() / 2;
     std::vector<char> seen(std::size_t(w * h), 0);
-    auto match = [&](int x, int y) { return near(shot.pixelColor(2 * x, 2 * y), colour); };
+    auto match = [&](int x, int y) { return nearColour(shot.pixelColor(2 * x, 2 * y), colour); };
     QRect best;
     qsizetype bestCount = 0;
     for (int y0 = 0; y0 < h; ++y0) {
@@ -286,9 +265,10 @@ QList<double> measureEditor(QScreen *screen, int runs)
 
 int main(int argc, char *argv[])
 {
-    XvfbServer x;
-    if (!x.start("1024x768x24")) {
-        std::fprintf(stderr, "Xvfb could not be started\n");
+    // A window manager as on a desktop, so the windows get frames and are placed by it.
+    XServer x;
+    if (!x.start(QStringLiteral("openbox"))) {
+        std::fprintf(stderr, "%s (apt-get install xvfb openbox)\n", qPrintable(x.error()));
         return 1;
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
@@ -302,14 +282,10 @@ int main(int argc, char *argv[])
     const int runs = args.isEmpty() ? 7 : std::max(1, args[0].toInt());
     QScreen *screen = QGuiApplication::primaryScreen();
 
-    QTemporaryDir small, huge, photos, wmDir;
-    QProcess bus, wm;
+    QTemporaryDir small, huge, photos;
+    QProcess bus;
     if (!startSessionBus(bus)) {
         std::fprintf(stderr, "dbus-daemon could not be started (apt-get install dbus-daemon)\n");
-        return 1;
-    }
-    if (!startWindowManager(wm, wmDir.filePath(QStringLiteral("started")))) {
-        std::fprintf(stderr, "openbox could not be started (apt-get install openbox)\n");
         return 1;
     }
     makeExercise(small.path(), Pictures::Small);
@@ -394,8 +370,6 @@ int main(int argc, char *argv[])
         const QByteArray who = "baseline " + QByteArray::number(i + 1);
         print(who.constData(), firstBaseline + 3 * i);
     }
-    wm.terminate();
-    wm.waitForFinished();
     bus.terminate();
     bus.waitForFinished();
     return 0;

@@ -1,6 +1,5 @@
 add_executable(bench_startup bench_startup.cpp)
-target_link_libraries(bench_startup PRIVATE Qt6::Widgets)
-target_include_directories(bench_startup PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(bench_startup PRIVATE pirveltestsupport Qt6::Widgets)
 target_compile_definitions(bench_startup PRIVATE
   FIXTURES_DIR="${PROJECT_SOURCE_DIR}/tests/fixtures"
   DEMO_DIR="${PROJECT_SOURCE_DIR}/demo"

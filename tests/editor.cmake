@@ -7,16 +7,16 @@ endif()
 add_library(enospc_preload MODULE enospc_preload.cpp)
 target_link_libraries(enospc_preload PRIVATE ${CMAKE_DL_LIBS})
 
-pirvel_add_test(tst_editor SOURCES tst_editor.cpp tst_editorfolder.h LIBS kolmirasform)
+pirvel_add_test(tst_editor SOURCES tst_editor.cpp editorgestures.h LIBS kolmirasform)
 target_compile_definitions(tst_editor PRIVATE KOLMIRAS_EXE="$<TARGET_FILE:kolmiras>")
 add_dependencies(tst_editor kolmiras)
-pirvel_add_test(tst_editorlook SOURCES tst_editorlook.cpp tst_editorfolder.h LIBS kolmirasform)
-pirvel_add_test(tst_editorsave SOURCES tst_editorsave.cpp tst_editorfolder.h LIBS kolmirasform)
+pirvel_add_test(tst_editorlook SOURCES tst_editorlook.cpp editorgestures.h LIBS kolmirasform)
+pirvel_add_test(tst_editorsave SOURCES tst_editorsave.cpp editorgestures.h LIBS kolmirasform)
 add_dependencies(tst_editorsave enospc_preload)
 set_tests_properties(tst_editorsave PROPERTIES ENVIRONMENT
   "QT_QPA_PLATFORM=offscreen;LD_PRELOAD=$<TARGET_FILE:enospc_preload>")
 if(TARGET pirvelform)
-  pirvel_add_test(tst_editorroundtrip SOURCES tst_editorroundtrip.cpp tst_editorfolder.h
+  pirvel_add_test(tst_editorroundtrip SOURCES tst_editorroundtrip.cpp editorgestures.h
                   LIBS kolmirasform pirvelform)
 endif()
 

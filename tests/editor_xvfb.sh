@@ -28,13 +28,18 @@ fail() {
     exit 1
 }
 
-ex="$work/exercise"
-mkdir "$ex"
-ex=$(cd "$ex" && pwd -P)
-for i in 1 2 3 4 5; do
-    cp "$fixtures/red200.avi" "$ex/tecken$i.avi"
-    cp "$fixtures/blue80x20.gif" "$ex/bild$i.gif"
-done
+media_folder() {
+    # media_folder NAME: a folder of five signs and five pictures; sets ex
+    ex="$work/$1"
+    mkdir "$ex"
+    ex=$(cd "$ex" && pwd -P)
+    for i in 1 2 3 4 5; do
+        cp "$fixtures/red200.avi" "$ex/tecken$i.avi"
+        cp "$fixtures/blue80x20.gif" "$ex/bild$i.gif"
+    done
+}
+
+media_folder exercise
 cp "$fixtures/green100.mov" "$ex/ny.mov"
 
 ini() {
@@ -70,7 +75,7 @@ start() {
     tries=0
     until "$xdesktop" --check "$app_pid" "Pirvel handledarsektion" 2>"$work/front"; do
         tries=$((tries + 1))
-        [ $tries -lt 20 ] || fail "not in front: $(cat "$work/front")"
+        [ $tries -lt 80 ] || fail "not in front: $(cat "$work/front")"
         sleep 0.25
     done
 }
@@ -109,17 +114,6 @@ await_light() {
         sleep 0.2
     done
     fail "the preview's place is $share% light, not $1 $2%"
-}
-
-media_folder() {
-    # media_folder NAME: a folder of five signs and five pictures; sets ex
-    ex="$work/$1"
-    mkdir "$ex"
-    ex=$(cd "$ex" && pwd -P)
-    for i in 1 2 3 4 5; do
-        cp "$fixtures/red200.avi" "$ex/tecken$i.avi"
-        cp "$fixtures/blue80x20.gif" "$ex/bild$i.gif"
-    done
 }
 
 await_end() {

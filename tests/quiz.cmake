@@ -1,11 +1,11 @@
-pirvel_add_test(tst_quiz SOURCES tst_quiz.cpp quizfixture.h LIBS pirvelform Qt6::GuiPrivate)
+pirvel_add_test(tst_quiz SOURCES tst_quiz.cpp LIBS pirvelform Qt6::GuiPrivate)
 target_compile_definitions(tst_quiz PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>")
-pirvel_add_test(tst_quizlook SOURCES tst_quizlook.cpp quizfixture.h LIBS pirvelform)
+pirvel_add_test(tst_quizlook SOURCES tst_quizlook.cpp LIBS pirvelform)
 
 # Runs the real program on a private Xvfb, once under each window manager; it sets its own
 # platform.
 add_executable(tst_quizxvfb tst_quizxvfb.cpp)
-target_link_libraries(tst_quizxvfb PRIVATE pirveltestsupport Qt6::Widgets Qt6::Test)
+target_link_libraries(tst_quizxvfb PRIVATE pirveltestsupport pirvelform Qt6::Widgets Qt6::Test)
 target_compile_definitions(tst_quizxvfb PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>"
                                                 FIXTURES_DIR="${CMAKE_CURRENT_SOURCE_DIR}/fixtures")
 add_dependencies(tst_quizxvfb pirvel)

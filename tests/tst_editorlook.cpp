@@ -2,7 +2,7 @@
 // the digits level with the list rows, tab order and focus, the file lists' contents, and
 // which user actions raise a click.
 
-#include "tst_editorfolder.h"
+#include "editorgestures.h"
 
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
@@ -11,10 +11,13 @@
 #include "twips.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QStyle>
 #include <QToolTip>
 
 using editor::Form1;
@@ -29,8 +32,8 @@ private slots:
     void cleanup();
 
     void windowFrameAndCaption();
-    void controlPlaces_data();
     void controlPlaces();
+    void realDisplayClicksLandOnTheirControls();
     void fontsAndTexts_data();
     void fontsAndTexts();
     void colours();
@@ -49,13 +52,13 @@ private slots:
     void hoverShowsALongNameWhole();
 
 private:
-    EditorFolder *m_folder = nullptr;
+    ExerciseFolder *m_folder = nullptr;
     Form1 *m_form = nullptr;
 };
 
 void TestEditorLook::init()
 {
-    m_folder = new EditorFolder;
+    m_folder = new ExerciseFolder(ExerciseFolder::Editor);
     m_form = new Form1;
     guarded([this] { m_form->Form_Load(); });
     QVERIFY(!program().ended);
@@ -90,93 +93,132 @@ void TestEditorLook::windowFrameAndCaption()
              qPrintable(QString("%1 %2").arg(off.x()).arg(off.y())));
 }
 
-void TestEditorLook::controlPlaces_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("twips"); // left, top, width, height
-    const struct
-    {
-        const char *name;
-        int l, t, w, h;
-    } table[] = {
-        {"Label2_0", 1020, 210, 2670, 405},  {"Label2_1", 6405, 225, 1680, 405},
-        {"Command3", 120, 720, 1815, 375},   {"Label3_0", 2280, 720, 1545, 375},
-        {"Command4", 5040, 720, 1890, 375},  {"Label3_1", 7320, 720, 1545, 375},
-        {"File1", 105, 1200, 1830, 4110},    {"Label1_0", 2070, 1215, 270, 1275},
-        {"List1", 2280, 1200, 1575, 1230},   {"File2", 5040, 1185, 1950, 4110},
-        {"Label1_1", 7110, 1215, 270, 1275}, {"List2", 7320, 1200, 1590, 1230},
-        {"MCIWnd1", 2040, 2520, 2055, 1935}, {"Image1", 7080, 2520, 1935, 1935},
-        {"Picture1", 120, 5760, 2865, 615},  {"Command1", 7080, 6120, 1095, 630},
-        {"Command2", 8280, 6120, 1110, 615},
-    };
-    for (const auto &row : table)
-        QTest::newRow(row.name) << row.name << QRect(row.l, row.t, row.w, row.h);
-}
-
+// Every control inside the window and clear of the others. A digit column reaches under the
+// left border of its list, but its digits stay clear of the list.
 void TestEditorLook::controlPlaces()
 {
-    QFETCH(QString, name);
-    QFETCH(QRect, twips);
-    auto *w = m_form->findChild<QWidget *>(name);
-    QVERIFY(w);
-    QCOMPARE(w->parentWidget(), m_form);
-    QCOMPARE(w->geometry(), twipsRect(twips.x(), twips.y(), twips.width(), twips.height()));
-    QVERIFY(w->isVisible());
-    QVERIFY(w->isEnabled());
+    const QStringList names = {"Label2_0", "Label2_1", "Command3", "Label3_0", "Command4",
+                               "Label3_1", "File1",    "Label1_0", "List1",    "File2",
+                               "Label1_1", "List2",    "MCIWnd1",  "Image1",   "Picture1",
+                               "Command1", "Command2"};
+    QList<QWidget *> controls;
+    for (const QString &name : names) {
+        auto *w = m_form->findChild<QWidget *>(name);
+        QVERIFY2(w && w->parentWidget() == m_form, qPrintable(name));
+        QVERIFY2(w->isVisible() && w->isEnabled(), qPrintable(name));
+        QVERIFY2(m_form->rect().contains(w->geometry()), qPrintable(name));
+        controls << w;
+    }
+    for (int which = 0; which < 2; ++which) {
+        const QRect list = (which == 0 ? m_form->List1 : m_form->List2)->geometry();
+        const QImage digits = m_form->Label1[which]->grab().toImage();
+        for (int y = 0; y < digits.height(); ++y)
+            for (int x = list.left() - m_form->Label1[which]->x(); x < digits.width(); ++x)
+                QVERIFY(digits.pixelColor(x, y).lightness() >= 100);
+    }
+    auto ownList = [&](QWidget *a, QWidget *b) {
+        return (a == m_form->Label1[0] && b == m_form->List1) ||
+               (a == m_form->Label1[1] && b == m_form->List2);
+    };
+    for (QWidget *a : controls)
+        for (QWidget *b : controls)
+            QVERIFY2(a == b || ownList(a, b) || ownList(b, a) ||
+                         !a->geometry().intersects(b->geometry()),
+                     qPrintable(a->objectName() + " and " + b->objectName()));
+    // The check box stands in its frame, below the file lists.
+    QVERIFY(m_form->Check1->isVisible());
+    QVERIFY(m_form->Check1->mapTo(m_form, QPoint()).y() > m_form->File1->geometry().bottom());
+}
+
+// The places where the real-display test and the screenshot script click lie on the controls
+// they are named after ("command3" on Command3, "list1_row2" on List1).
+void TestEditorLook::realDisplayClicksLandOnTheirControls()
+{
+    QFile script(QStringLiteral(SOURCE_DIR "/tests/editor_xvfb.sh"));
+    QVERIFY(script.open(QIODevice::ReadOnly));
+    static const QRegularExpression place(
+        QStringLiteral("^([a-z]+\\d)[a-z_0-9]*=\"(\\d+) (\\d+)\""));
+    int checked = 0;
+    for (const QByteArray &line : script.readAll().split('\n')) {
+        const QRegularExpressionMatch m = place.match(QString::fromLatin1(line));
+        if (!m.hasMatch())
+            continue;
+        QString name = m.captured(1);
+        name[0] = name[0].toUpper();
+        const QWidget *hit = m_form->childAt(m.captured(2).toInt(), m.captured(3).toInt());
+        while (hit && hit->parentWidget() != m_form)
+            hit = hit->parentWidget();
+        QVERIFY2(hit && hit->objectName() == name, qPrintable(QString::fromLatin1(line)));
+        ++checked;
+    }
+    QVERIFY(checked >= 5);
 }
 
 void TestEditorLook::fontsAndTexts_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("pixels");
     QTest::addColumn<bool>("heading");
     QTest::newRow("sign heading") << "Label2_0"
-                                  << "P I R V E L " << 24 << true;
+                                  << "P I R V E L " << true;
     QTest::newRow("picture heading") << "Label2_1"
-                                     << "B I L D " << 24 << true;
+                                     << "B I L D " << true;
     QTest::newRow("sign button") << "Command3"
-                                 << "Lägg till/Ta bort" << 13 << false;
+                                 << "Lägg till/Ta bort" << false;
     QTest::newRow("picture button") << "Command4"
-                                    << "Lägg till/Ta bort" << 13 << false;
+                                    << "Lägg till/Ta bort" << false;
     QTest::newRow("Spara") << "Command1"
-                           << "Spara" << 13 << false;
+                           << "Spara" << false;
     QTest::newRow("Avbryt") << "Command2"
-                            << "Avbryt" << 13 << false;
+                            << "Avbryt" << false;
     QTest::newRow("hide box") << "Check1"
-                              << "Göm bild vid rätt svar" << 13 << false;
+                              << "Göm bild vid rätt svar" << false;
     QTest::newRow("sign digits") << "Label1_0"
-                                 << "1 2 3 4 5 " << 13 << false;
+                                 << "1 2 3 4 5 " << false;
     QTest::newRow("picture digits") << "Label1_1"
-                                    << "1 2 3 4 5 " << 13 << false;
+                                    << "1 2 3 4 5 " << false;
     QTest::newRow("sign name box") << "Label3_0"
-                                   << "" << 13 << false;
+                                   << "" << false;
     QTest::newRow("picture name box") << "Label3_1"
-                                      << "" << 13 << false;
+                                      << "" << false;
     QTest::newRow("sign files") << "File1"
-                                << "" << 13 << false;
+                                << "" << false;
     QTest::newRow("chosen pictures") << "List2"
-                                     << "" << 13 << false;
+                                     << "" << false;
 }
 
 void TestEditorLook::fontsAndTexts()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
-    QFETCH(int, pixels);
     QFETCH(bool, heading);
     auto *w = m_form->findChild<QWidget *>(name);
     QVERIFY(w);
+    const QFont f = w->font();
+    const QFontMetrics metrics(f);
+    QRect room = w->contentsRect();
     if (auto *l = qobject_cast<QLabel *>(w))
         QCOMPARE(l->text(), text);
     if (auto *b = qobject_cast<QAbstractButton *>(w)) {
         QCOMPARE(b->text(), text);
-        // Text that fits: no access key, and the caption inside the control.
-        QVERIFY(!text.contains(QLatin1Char('&')));
-        QVERIFY2(QFontMetrics(b->font()).horizontalAdvance(text) < b->width(), qPrintable(name));
+        QVERIFY(!text.contains(QLatin1Char('&'))); // no access key
+        if (qobject_cast<QCheckBox *>(w))          // the text stands right of the box
+            room.setWidth(room.width() - w->style()->pixelMetric(QStyle::PM_IndicatorWidth));
     }
-    const QFont f = w->font();
-    QCOMPARE(f.pixelSize(), pixels);
+    // The text fits its box (a digit column line by line), and a list's rows fit a line of text.
+    if (auto *digits = qobject_cast<RowLabel *>(w)) {
+        for (const QString &line : digits->lines())
+            QVERIFY(metrics.horizontalAdvance(line) < room.width());
+        QVERIFY(metrics.height() <= digits->lineHeight());
+    } else {
+        QVERIFY2(metrics.horizontalAdvance(text) < room.width(), qPrintable(name));
+        QVERIFY2(metrics.height() <= room.height(), qPrintable(name));
+    }
+    if (qobject_cast<ListBox *>(w))
+        QVERIFY(metrics.height() <= ListBox::RowHeight);
+    // Headings stand out from the rest.
+    if (heading)
+        QVERIFY(QFontInfo(f).pixelSize() > QFontInfo(m_form->Command1->font()).pixelSize() * 3 / 2);
     QVERIFY(f.bold());
     QCOMPARE(f.italic(), heading);
     QCOMPARE(f.underline(), heading);
@@ -241,7 +283,7 @@ void TestEditorLook::digitsStandLevelWithRows()
     const QImage shot = digits->grab().toImage();
     for (int row = 0; row < 5; ++row) {
         int ink = 0;
-        for (int y = row * 16; y < (row + 1) * 16; ++y)
+        for (int y = row * digits->lineHeight(); y < (row + 1) * digits->lineHeight(); ++y)
             for (int x = 0; x < shot.width(); ++x)
                 ink += shot.pixelColor(x, y).lightness() < 100;
         QVERIFY2(ink > 5, qPrintable(QString::number(row)));
@@ -256,7 +298,8 @@ void TestEditorLook::fileListsShowSeventeenRows()
     }
     // Twenty videos scroll.
     for (int i = 0; i < 20; ++i)
-        EditorFolder::copyClip("red200.avi", QStringLiteral("v%1.avi").arg(i, 2, 10, QChar('0')));
+        ExerciseFolder::copyClip("editor/red200.avi",
+                                 QStringLiteral("v%1.avi").arg(i, 2, 10, QChar('0')));
     m_form->File1->Refresh();
     QCOMPARE(m_form->File1->count(), 27);
     QTRY_VERIFY(m_form->File1->verticalScrollBar()->maximum() > 0);
@@ -300,7 +343,7 @@ void TestEditorLook::enterAndEscapeClickNoButton()
     QVERIFY(m_folder->ends.isEmpty());
     QVERIFY(m_folder->messages.isEmpty());
     QVERIFY(m_form->isVisible());
-    QCOMPARE(entries(m_form->List1), EditorFolder::signs());
+    QCOMPARE(entries(m_form->List1), ExerciseFolder::signs());
 }
 
 void TestEditorLook::fileListContents_data()
@@ -341,7 +384,7 @@ void TestEditorLook::fileListContents()
         if (name.endsWith(QLatin1Char('/')))
             QVERIFY(QDir().mkdir(name.chopped(1)));
         else
-            EditorFolder::writeFile(name, "x");
+            QVERIFY(ExerciseFolder::writeFile(name, "x"));
     }
     // The lists are made with the window, in the folder current at that moment.
     Form1 form;
@@ -388,7 +431,7 @@ void TestEditorLook::clicksFromMouseAndArrowKeys()
     pickRow(m_form->List2, 0);
     QTest::keyClick(m_form->List2, Qt::Key_Down);
     QCOMPARE(m_form->PictureRemoveIndex, qint16(1));
-    QCOMPARE(m_form->Label3[1]->text(), EditorFolder::picture(2));
+    QCOMPARE(m_form->Label3[1]->text(), ExerciseFolder::picture(2));
     // A key that moves nothing raises nothing.
     m_form->Label3[1]->clear();
     QTest::keyClick(m_form->List2, Qt::Key_Right);
@@ -424,12 +467,12 @@ void TestEditorLook::hoverShowsALongNameWhole()
 {
     QFETCH(QString, list);
     QFETCH(QString, name);
-    QStringList signs = EditorFolder::signs(), pictures = EditorFolder::pictures();
+    QStringList signs = ExerciseFolder::signs(), pictures = ExerciseFolder::pictures();
     signs[0] = name.endsWith(QLatin1String(".avi")) ? name : signs[0];
     pictures[0] = name.endsWith(QLatin1String(".bmp")) ? name : pictures[0];
-    m_folder->writeIni(signs, pictures, "1");
-    EditorFolder::makePicture(pictures[0], Qt::red);
-    EditorFolder::copyClip("red200.avi", signs[0]);
+    QVERIFY(m_folder->writeFile("pirvel.ini", m_folder->iniBytes(signs, pictures, "1")));
+    ExerciseFolder::makePicture(pictures[0], Qt::red);
+    ExerciseFolder::copyClip("editor/red200.avi", signs[0]);
     Form1 form;
     guarded([&] { form.Form_Load(); });
     form.showCentred();

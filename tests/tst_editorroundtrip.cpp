@@ -1,7 +1,7 @@
 // A pairing file saved by the editor is what the quiz plays next: the same pairs in the same
 // order, pair 1 first, and the same hide flag.
 
-#include "tst_editorfolder.h"
+#include "editorgestures.h"
 
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
@@ -30,13 +30,11 @@ void TestEditorRoundTrip::quizReadsWhatTheEditorSaved_data()
 void TestEditorRoundTrip::quizReadsWhatTheEditorSaved()
 {
     QFETCH(int, flag);
-    EditorFolder folder;
+    ExerciseFolder folder(ExerciseFolder::Editor);
     QStringList signs, pictures;
     {
         editor::Form1 form;
-        guarded([&] { form.Form_Load(); });
-        QVERIFY(!program().ended);
-        form.show();
+        QVERIFY(load(form));
         // Reorder by editing: take out pair 1 and put new names in as pair 5.
         pickRow(form.List1, 0);
         press(form.Command3);
@@ -52,16 +50,13 @@ void TestEditorRoundTrip::quizReadsWhatTheEditorSaved()
         press(form.Command1);
         QCOMPARE(folder.ends, QList<int>{0});
     }
-    QCOMPARE(signs.first(), EditorFolder::sign(2));
+    QCOMPARE(signs.first(), ExerciseFolder::sign(2));
     QCOMPARE(signs.last(), QStringLiteral("ny.avi"));
 
-    installDefaultProgram(QStringLiteral("PIRVEL"));
-    QStringList reports;
-    program().report = [&](const RuntimeError &e) { reports << e.text(); };
-    program().end = [](int) {};
+    SeamRecorder quizSeam(QStringLiteral("PIRVEL"));
     quiz::Form1 quiz;
     guarded([&] { quiz.Form_Load(); });
-    QVERIFY2(reports.isEmpty(), qPrintable(reports.join('\n')));
+    QVERIFY2(quizSeam.reports.isEmpty(), qPrintable(quizSeam.reportTexts.join('\n')));
     for (int pair = 1; pair <= 5; ++pair) {
         QCOMPARE(quiz.SignFiles(5 - pair), signs.at(pair - 1));
         QCOMPARE(quiz.PictureFiles(5 - pair), pictures.at(pair - 1));

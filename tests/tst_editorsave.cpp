@@ -8,7 +8,7 @@
 // not bind root, so as root the read-only cases press "Spara" as the user nobody. Each save
 // that succeeds must leave the file's owner, group and mode as they were.
 
-#include "tst_editorfolder.h"
+#include "editorgestures.h"
 
 #include "editor/listbox.h"
 #include "mediawindow.h"
@@ -126,12 +126,10 @@ void TestEditorSave::failedSaveKeepsTheOldFile()
     QFETCH(QString, cause);
     if ((byRoot || fault == "sticky") && ::geteuid() != 0)
         QSKIP("needs root to hand out the files");
-    EditorFolder folder;
+    ExerciseFolder folder(ExerciseFolder::Editor);
     const QByteArray before = folder.ini();
     Form1 form;
-    guarded([&] { form.Form_Load(); });
-    QVERIFY(!program().ended);
-    form.show();
+    QVERIFY(load(form));
     // An edit, so that the new content differs from the old.
     pickRow(form.List1, 1);
     press(form.Command3);
@@ -156,9 +154,9 @@ void TestEditorSave::failedSaveKeepsTheOldFile()
         qputenv("ENOSPC_DIR", path);
         qputenv("ENOSPC_AFTER", after);
         // 137 bytes is the new file's size less one: everything but the last byte fits.
-        QCOMPARE(EditorFolder::iniBytes(
+        QCOMPARE(ExerciseFolder::iniBytes(
                      {"tecken1.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi", "ny.avi"},
-                     EditorFolder::pictures(), "1")
+                     ExerciseFolder::pictures(), "1")
                      .size(),
                  138);
         QVERIFY2(writeFaultInjected(dir), "enospc_preload is not in LD_PRELOAD");
@@ -209,10 +207,9 @@ void TestEditorSave::successfulSaveReplacesTheFileWhole()
         QSKIP("needs root to hand out the files");
     if (group == gid_t(-1))
         QSKIP("no group staff");
-    EditorFolder folder;
+    ExerciseFolder folder(ExerciseFolder::Editor);
     Form1 form;
-    guarded([&] { form.Form_Load(); });
-    form.show();
+    QVERIFY(load(form));
     pickRow(form.List2, 0);
     press(form.Command4);
     pick(form.File2, QStringLiteral("ny.gif"));
@@ -238,10 +235,10 @@ void TestEditorSave::successfulSaveReplacesTheFileWhole()
     }
     QVERIFY2(folder.reports.isEmpty(), qPrintable(folder.reportTexts.join('\n')));
     QCOMPARE(folder.ends, QList<int>{0});
-    QCOMPARE(folder.ini(),
-             EditorFolder::iniBytes(folder.signs(),
-                                    {"bild2.jpg", "bild3.bmp", "bild4.jpg", "bild5.bmp", "ny.gif"},
-                                    "1"));
+    QCOMPARE(
+        folder.ini(),
+        ExerciseFolder::iniBytes(
+            folder.signs(), {"bild2.jpg", "bild3.bmp", "bild4.jpg", "bild5.bmp", "ny.gif"}, "1"));
     QCOMPARE(folder.files(), filesBefore);
     // Whoever could read or write the exercise before still can.
     struct stat now;

@@ -2,7 +2,12 @@
 // the placement of the video, right and wrong picture clicks, clicks that wait in the queue
 // while a handler yields, "PLAY", "Sluta" and closing the window.
 
-#include "quizfixture.h"
+#include "testsupport.h"
+
+#include "form1.h"
+#include "program.h"
+
+#include <QTest>
 
 #include "backdrop.h"
 #include "gauge.h"
@@ -66,19 +71,19 @@ private slots:
 
     void startUpReadsPairsInReverseAndPlaysPairOne()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         load(form);
-        QVERIFY2(folder.reports.isEmpty(), qPrintable(folder.reports.join('\n')));
+        QVERIFY2(folder.reports.isEmpty(), qPrintable(folder.reportTexts.join('\n')));
         for (int j = 0; j <= 4; ++j) {
-            QCOMPARE(form.SignFiles(j), QuizFolder::sign(5 - j));
-            QCOMPARE(form.PictureFiles(j), QuizFolder::picture(5 - j));
+            QCOMPARE(form.SignFiles(j), ExerciseFolder::sign(5 - j));
+            QCOMPARE(form.PictureFiles(j), ExerciseFolder::picture(5 - j));
         }
         QCOMPARE(form.SignFiles(5), QString());
         QCOMPARE(form.HideOnCorrect, qint16(1));
         QCOMPARE(form.Remaining, qint16(5));
         QCOMPARE(form.Gauge1->value(), qint16(5));
-        QCOMPARE(form.MCIWnd1->fileName(), QuizFolder::sign(1));
+        QCOMPARE(form.MCIWnd1->fileName(), ExerciseFolder::sign(1));
         QVERIFY(form.MCIWnd1->isPlaying());
 
         // Every pair's picture is in the box its slot names, and no box kept the placeholder.
@@ -106,7 +111,7 @@ private slots:
     void hideFlagIsKeptAsRead()
     {
         QFETCH(int, flag);
-        QuizFolder folder(flag);
+        ExerciseFolder folder(ExerciseFolder::Quiz, flag);
         Form1 form;
         load(form);
         QCOMPARE(int(form.HideOnCorrect), flag);
@@ -117,7 +122,8 @@ private slots:
         QTest::addColumn<int>("lines");
         QTest::addColumn<QString>("breakFile");
         QTest::addColumn<int>("number");
-        QTest::newRow("no pirvel.ini") << 0 << "" << int(ErrorNumber::FileNotFound);
+        // The file's own faults are checked in tst_pairingfile; one of them here reaches the
+        // report.
         QTest::newRow("ten lines") << 10 << "" << int(ErrorNumber::InputPastEndOfFile);
         QTest::newRow("picture missing") << 11 << "bild4.jpg" << int(ErrorNumber::FileNotFound);
         QTest::newRow("picture not a picture")
@@ -136,11 +142,9 @@ private slots:
         QFETCH(int, lines);
         QFETCH(QString, breakFile);
         QFETCH(int, number);
-        QuizFolder folder(1);
-        if (lines == 0)
-            QFile::remove(QStringLiteral("pirvel.ini"));
-        else
-            folder.writeIni(1, lines);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
+        if (lines == 10)
+            QVERIFY(folder.writeFile("pirvel.ini", folder.iniBytes(1).chopped(3)));
         for (const QString &name : breakFile.split(',', Qt::SkipEmptyParts)) {
             if (name.startsWith('!')) {
                 QFile f(name.mid(1));
@@ -155,12 +159,10 @@ private slots:
         }
         Form1 form;
         load(form);
-        QCOMPARE(folder.reports.size(), 1);
-        QVERIFY2(folder.reports[0].startsWith(QString::number(number)),
-                 qPrintable(folder.reports[0]));
+        QCOMPARE(folder.reports, QList<int>{number});
         if (!breakFile.isEmpty())
-            QVERIFY2(folder.reports[0].contains(breakFile.section(',', 0, 0).remove('!')),
-                     qPrintable(folder.reports[0]));
+            QVERIFY2(folder.reportTexts[0].contains(breakFile.section(',', 0, 0).remove('!')),
+                     qPrintable(folder.reportTexts[0]));
         QCOMPARE(folder.ends, QList<int>{1});
         QVERIFY(form.backdrop() && form.backdrop()->isVisible());
         QVERIFY(!form.isVisible());
@@ -169,26 +171,18 @@ private slots:
 
     void realProgramReportsAndExits()
     {
-        QuizFolder folder(1);
-        folder.writeIni(1, 10);
-        QProcess p;
-        p.setProcessEnvironment([] {
-            auto env = QProcessEnvironment::systemEnvironment();
-            env.insert("QT_QPA_PLATFORM", "offscreen");
-            return env;
-        }());
-        p.start(QStringLiteral(PIRVEL_EXE), {});
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 1);
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        QVERIFY2(err.contains(QStringLiteral("PIRVEL: Körningsfel 62")), qPrintable(err));
-        QVERIFY2(err.contains(QStringLiteral("pirvel.ini")), qPrintable(err));
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
+        QVERIFY(folder.writeFile("pirvel.ini", folder.iniBytes(1).chopped(3)));
+        const ProgramEnd end = runProgram(QStringLiteral(PIRVEL_EXE), folder.dir.path());
+        QVERIFY(end.finished);
+        QCOMPARE(end.exitCode, 1);
+        QVERIFY2(end.err.contains(QStringLiteral("PIRVEL: Körningsfel 62")), qPrintable(end.err));
+        QVERIFY2(end.err.contains(QStringLiteral("pirvel.ini")), qPrintable(end.err));
     }
 
     void shuffleDealsEveryPermutationEvenly()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         std::map<QString, int> perms;
         int count[5][5] = {};
@@ -214,7 +208,7 @@ private slots:
 
     void shuffleRetriesTakenSlotsAndCoversTheTopDraw()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         // Draws land on slots 4, 4 (taken), 0, 0 (taken), 3, 1, 1 (taken), 2.
         const QList<float> draws = {0.99999994f, 0.8f, 0.0f, 0.19999999f, 0.7f, 0.2f, 0.21f, 0.4f};
@@ -244,10 +238,10 @@ private slots:
         QFETCH(QString, clip);
         QFETCH(float, zoom);
         QFETCH(float, height);
-        QuizFolder folder(1, clip);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1, clip);
         if (clip == QLatin1String("portrait"))
             QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
-                                                  "testsrc=s=90x160:d=1", QuizFolder::sign(1)}),
+                                                  "testsrc=s=90x160:d=1", ExerciseFolder::sign(1)}),
                      0);
         Form1 form;
         start(form);
@@ -269,7 +263,7 @@ private slots:
 
     void wrongPictureChangesNothing()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
         const auto dealt = [&] {
@@ -282,7 +276,7 @@ private slots:
             click(form, (rightBox(form) + k) % 5);
         QCOMPARE(form.Remaining, qint16(5));
         QCOMPARE(form.Gauge1->value(), qint16(5));
-        QCOMPARE(form.MCIWnd1->fileName(), QuizFolder::sign(1));
+        QCOMPARE(form.MCIWnd1->fileName(), ExerciseFolder::sign(1));
         for (ImageBox *box : form.Image1)
             QVERIFY(box->isVisible());
         for (int j = 0; j <= 5; ++j)
@@ -293,7 +287,7 @@ private slots:
 
     void wholeQuizCountsDownAndEndsAfterClosingVideo()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
         const QByteArray before = folder.ini();
@@ -313,8 +307,9 @@ private slots:
         played << form.MCIWnd1->fileName();
 
         QCOMPARE(gauge, (QList<int>{4, 3, 2, 1, 0}));
-        QCOMPARE(played, (QStringList{QuizFolder::sign(2), QuizFolder::sign(3), QuizFolder::sign(4),
-                                      QuizFolder::sign(5), "slut.mov"}));
+        QCOMPARE(played,
+                 (QStringList{ExerciseFolder::sign(2), ExerciseFolder::sign(3),
+                              ExerciseFolder::sign(4), ExerciseFolder::sign(5), "slut.mov"}));
         // The end came only after the closing video reached its last (blue) frame.
         QCOMPARE(folder.ends, QList<int>{0});
         QVERIFY(isBlue(form.MCIWnd1->currentFrame()));
@@ -337,7 +332,7 @@ private slots:
     {
         QFETCH(int, flag);
         QFETCH(bool, hidden);
-        QuizFolder folder(flag);
+        ExerciseFolder folder(ExerciseFolder::Quiz, flag);
         Form1 form;
         start(form);
         const int box = rightBox(form);
@@ -359,7 +354,7 @@ private slots:
 
     void clickWaitingBehindARightAnswerIsJudgedAgainstTheNextSign()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
         const int first = rightBox(form);
@@ -367,12 +362,12 @@ private slots:
         postClick(form.Image1[std::size_t(second)]);
         click(form, first);
         QCOMPARE(form.Remaining, qint16(3));
-        QCOMPARE(form.MCIWnd1->fileName(), QuizFolder::sign(3));
+        QCOMPARE(form.MCIWnd1->fileName(), ExerciseFolder::sign(3));
     }
 
     void clickWaitingBehindTheLastAnswerIsIgnored()
     {
-        QuizFolder folder(0);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 0);
         Form1 form;
         start(form);
         while (form.Remaining > 1)
@@ -406,7 +401,7 @@ private slots:
 
     void slutaEndsAtOnce()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
         click(form, rightBox(form));
@@ -418,7 +413,7 @@ private slots:
 
     void slutaWaitingInTheQueueStopsTheNextSign()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
         postClick(form.Command3D2);
@@ -439,7 +434,7 @@ private slots:
     void leavingTheClosingVideoEndsAtOnce()
     {
         QFETCH(bool, closeWindow);
-        QuizFolder folder(0);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 0);
         QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i",
                                               "color=s=64x48:r=1/3600:d=7200", "slut.mov"}),
                  0);
@@ -481,7 +476,7 @@ private slots:
 
     void closingTheWindowUnloadsTheBackdrop()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         const QByteArray before = folder.ini();
         Form1 form;
         start(form);
@@ -495,7 +490,7 @@ private slots:
 
     void missingClosingVideoReportsAfterTheLastAnswer()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
         QVERIFY(QFile::remove(QStringLiteral("slut.mov")));
@@ -503,20 +498,21 @@ private slots:
             click(form, rightBox(form));
         QCOMPARE(form.Gauge1->value(), qint16(0));
         QCOMPARE(folder.reports.size(), 1);
-        QVERIFY2(folder.reports[0].contains(QStringLiteral("slut.mov")),
-                 qPrintable(folder.reports[0]));
+        QVERIFY2(folder.reportTexts[0].contains(QStringLiteral("slut.mov")),
+                 qPrintable(folder.reportTexts[0]));
         QCOMPARE(folder.ends, QList<int>{1});
     }
 
     void missingNextSignReportsAndEnds()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
         start(form);
-        QVERIFY(QFile::remove(QuizFolder::sign(2)));
+        QVERIFY(QFile::remove(ExerciseFolder::sign(2)));
         click(form, rightBox(form));
         QCOMPARE(folder.reports.size(), 1);
-        QVERIFY2(folder.reports[0].contains(QuizFolder::sign(2)), qPrintable(folder.reports[0]));
+        QVERIFY2(folder.reportTexts[0].contains(ExerciseFolder::sign(2)),
+                 qPrintable(folder.reportTexts[0]));
         QCOMPARE(folder.ends, QList<int>{1});
     }
 };

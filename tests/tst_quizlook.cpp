@@ -2,7 +2,12 @@
 // how far the red gauge fills for each value, that the scale digits stand level with the fill
 // lines, and that a picture fills its whole box whatever its proportions.
 
-#include "quizfixture.h"
+#include "testsupport.h"
+
+#include "form1.h"
+#include "program.h"
+
+#include <QTest>
 
 #include "gauge.h"
 #include "imagebox.h"
@@ -34,24 +39,40 @@ private slots:
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(form.palette().color(QPalette::Window), QColor(255, 255, 128));
 
-        QCOMPARE(form.Command3D1->geometry(), QRect(208, 232, 162, 59));
-        QCOMPARE(form.Command3D2->geometry(), QRect(580, 0, 56, 60));
-        QCOMPARE(form.Panel3D1->geometry(), QRect(580, 59, 56, 391));
-        QCOMPARE(form.Gauge1->geometry(), QRect(4, 5, 47, 380));
-        QCOMPARE(form.Label1->geometry(), QRect(568, 55, 10, 397));
-        const QRect boxes[5] = {{16, 88, 137, 137},
-                                {40, 264, 137, 137},
-                                {220, 304, 137, 137},
-                                {400, 264, 137, 137},
-                                {424, 88, 137, 137}};
+        // Every control lies inside the window and clear of the others. Only "Sluta" and the
+        // panel under it reach 30 twips past the right edge, where they are cut off, and meet
+        // on one row of pixels; the label of the scale stands left of the panel.
+        const QRect client = form.rect();
+        QList<QPair<QString, QRect>> controls = {{"PLAY", form.Command3D1->geometry()},
+                                                 {"Label1", form.Label1->geometry()}};
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(form.Image1[std::size_t(i)]->geometry(), boxes[i]);
-
-        // "Sluta" and the panel reach past the right edge and are cut off there; the gauge is
-        // wholly inside.
-        QVERIFY(form.Command3D2->geometry().right() > form.rect().right());
-        QVERIFY(form.Panel3D1->geometry().right() > form.rect().right());
-        QVERIFY(form.rect().contains(form.Gauge1->geometry().translated(form.Panel3D1->pos())));
+            controls.append(
+                {QStringLiteral("Image1(%1)").arg(i), form.Image1[std::size_t(i)]->geometry()});
+        const QRect sluta = form.Command3D2->geometry(), panel = form.Panel3D1->geometry();
+        for (const QRect &cut : {sluta, panel}) {
+            QCOMPARE(cut.x() + cut.width() - client.width(), 2);
+            QVERIFY(cut.top() >= 0 && cut.bottom() <= client.bottom());
+            controls.append({"Sluta or the panel", cut.adjusted(0, 0, -2, 0)});
+        }
+        QCOMPARE(sluta.intersected(panel).height(), 1);
+        QVERIFY(form.rect().contains(form.Gauge1->geometry().translated(panel.topLeft())));
+        for (int i = 0; i < controls.size(); ++i) {
+            QVERIFY2(client.contains(controls[i].second), qPrintable(controls[i].first));
+            for (int j = i + 1; j < controls.size(); ++j)
+                QVERIFY2(controls[i].first == controls[j].first ||
+                             !controls[i].second.intersects(controls[j].second),
+                         qPrintable(controls[i].first + " and " + controls[j].first));
+        }
+        // The picture boxes are squares of one size, large enough to tell pictures apart.
+        for (ImageBox *box : form.Image1) {
+            QCOMPARE(box->size(), form.Image1[0]->size());
+            QCOMPARE(box->width(), box->height());
+            QVERIFY(box->width() >= 100);
+        }
+        // "PLAY" fits its button in the button's own font.
+        QVERIFY(
+            QFontMetrics(form.Command3D1->font()).boundingRect(form.Command3D1->text()).width() <
+            form.Command3D1->contentsRect().width());
 
         QCOMPARE(form.Command3D1->text(), QStringLiteral("PLAY"));
         QCOMPARE(form.Command3D2->text(), QStringLiteral("Sluta"));
@@ -61,17 +82,18 @@ private slots:
 
     void focusStartsOnPlayAndTabGoesToSluta()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz);
         Form1 form;
         guarded([&] { form.Form_Load(); });
         form.show();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        // The focus within the window: which window is active is the real-display tests' part
+        // (the offscreen platform may leave the backdrop active).
         form.Command3D1->setFocus();
-        QCOMPARE(QApplication::focusWidget(), form.Command3D1);
+        QCOMPARE(form.focusWidget(), form.Command3D1);
         QTest::keyClick(&form, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.Command3D2);
+        QCOMPARE(form.focusWidget(), form.Command3D2);
         QTest::keyClick(&form, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.Command3D1);
+        QCOMPARE(form.focusWidget(), form.Command3D1);
         for (ImageBox *box : form.Image1)
             QCOMPARE(box->focusPolicy(), Qt::NoFocus);
         // Enter on "PLAY" is no default button: nothing ends, nothing is reported.
@@ -80,22 +102,35 @@ private slots:
         QVERIFY(folder.ends.isEmpty());
     }
 
+    // The first red row of the gauge on the window at value v (the bottom edge when empty).
+    static int fillLine(Form1 &form, qint16 v)
+    {
+        form.Gauge1->setValue(v);
+        const QImage shot = form.grab().toImage();
+        const int x = form.Panel3D1->x() + form.Gauge1->x() + form.Gauge1->width() / 2;
+        const int top = form.Panel3D1->y() + form.Gauge1->y();
+        const int bottom = top + form.Gauge1->height();
+        int line = top;
+        while (line < bottom && !isRed(shot.pixelColor(x, line)))
+            ++line;
+        for (int y = line; y < bottom; ++y) // one block of red down to the bottom
+            if (!isRed(shot.pixelColor(x, y)))
+                return -1;
+        return line;
+    }
+
     void gaugeFillsItsValueInFifthsFromTheBottom()
     {
         Form1 form;
-        const int x = form.Panel3D1->x() + form.Gauge1->x() + form.Gauge1->width() / 2;
         const int top = form.Panel3D1->y() + form.Gauge1->y();
-        const int bottom = top + form.Gauge1->height() - 1;
+        const int height = form.Gauge1->height();
         for (qint16 v = 0; v <= 5; ++v) {
-            form.Gauge1->setValue(v);
-            const QImage shot = form.grab().toImage();
-            // The fill line for value v lies at 6665 - 1140 v twips.
-            const int line = qRound((6665.0 - 1140.0 * v) / 15.0);
-            for (int y = top; y <= bottom; ++y) {
-                const bool red = isRed(shot.pixelColor(x, y));
-                QVERIFY2(red == (y >= line),
-                         qPrintable(QStringLiteral("value %1, y %2").arg(v).arg(y)));
-            }
+            const int want = top + height - qRound(height * v / 5.0);
+            QVERIFY2(qAbs(fillLine(form, v) - want) <= 1,
+                     qPrintable(QStringLiteral("value %1: line %2, not %3")
+                                    .arg(v)
+                                    .arg(fillLine(form, v))
+                                    .arg(want)));
         }
         QVERIFY_THROWS_EXCEPTION(RuntimeError, form.Gauge1->setValue(6));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, form.Gauge1->setValue(-1));
@@ -104,6 +139,7 @@ private slots:
     void scaleDigitsStandLevelWithFillLines()
     {
         Form1 form;
+        form.Gauge1->setValue(0);
         const QImage shot = form.grab().toImage();
         const QRect label = form.Label1->geometry();
         // Ink rows of the label, grouped into runs: one run per digit, 5 at the top.
@@ -121,7 +157,7 @@ private slots:
         for (int n = 5; n >= 0; --n) {
             const auto [first, last] = runs[5 - n];
             const double middle = (first + last) / 2.0;
-            const double fillLine = (6665.0 - 1140.0 * n) / 15.0;
+            const double fillLine = TestQuizLook::fillLine(form, qint16(n));
             QVERIFY2(
                 qAbs(middle - fillLine) <= 3.0,
                 qPrintable(
@@ -131,7 +167,7 @@ private slots:
 
     void picturesFillTheirWholeBox()
     {
-        QuizFolder folder(1);
+        ExerciseFolder folder(ExerciseFolder::Quiz);
         Form1 form;
         guarded([&] { form.Form_Load(); });
         QVERIFY(folder.reports.isEmpty());

@@ -4,7 +4,12 @@
 // sign is found from the colours on the screen, one wrong click first, then the five right
 // ones, and the program must end by itself after the closing video, or at "Sluta" during it.
 
+#include "testsupport.h"
 #include "xserver.h"
+
+#include "form1.h"
+#include "imagebox.h"
+#include "mediawindow.h"
 
 #include <QApplication>
 #include <QColor>
@@ -16,29 +21,22 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
+
+#include <memory>
 
 class TestQuizOnX : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<ExerciseFolder> m_folder;
     QProcess m_other;
 
-    static QColor colour(int pair)
-    {
-        static const QColor c[5] = {QColor(255, 0, 0), QColor(0, 200, 0), QColor(0, 0, 255),
-                                    QColor(255, 255, 0), QColor(255, 0, 255)};
-        return c[pair - 1];
-    }
     static int pairOf(QColor c)
     {
-        for (int pair = 1; pair <= 5; ++pair) {
-            const QColor w = colour(pair);
-            if (qAbs(c.red() - w.red()) < 40 && qAbs(c.green() - w.green()) < 40 &&
-                qAbs(c.blue() - w.blue()) < 40)
-                return pair;
-        }
-        return 0;
+        QImage one(1, 1, QImage::Format_RGB32);
+        one.fill(c);
+        return pairShownIn(one);
     }
     static QString xdotool(const QStringList &args)
     {
@@ -68,21 +66,8 @@ private slots:
                       {"-geometry", "1000x740+10+10", "-bg", "white", "ett annat program"});
         QVERIFY(m_other.waitForStarted());
         QVERIFY(!xdotool({"search", "--sync", "--onlyvisible", "--class", "xmessage"}).isEmpty());
-        QVERIFY(m_dir.isValid());
-        const QDir d(m_dir.path());
-        for (int pair = 1; pair <= 5; ++pair) {
-            QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.avi"),
-                                d.filePath(QStringLiteral("tecken%1.avi").arg(pair))));
-            QImage img(48, 48, QImage::Format_RGB32);
-            img.fill(colour(pair));
-            QVERIFY(img.save(d.filePath(QStringLiteral("bild%1.bmp").arg(pair))));
-        }
-        QFile ini(d.filePath(QStringLiteral("pirvel.ini")));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        for (int pair = 1; pair <= 5; ++pair)
-            ini.write(
-                QStringLiteral("\"tecken%1.avi\"\r\n\"bild%1.bmp\"\r\n").arg(pair).toLatin1());
-        ini.write("0\r\n");
+        MediaWindow::setAudioOutput(QStringLiteral("null"));
+        m_folder = std::make_unique<ExerciseFolder>(ExerciseFolder::Quiz, 0);
     }
 
     void playsAWholeQuiz_data()
@@ -100,7 +85,7 @@ private slots:
     {
         QFETCH(QString, leave);
         const bool leaveDuringClosingVideo = !leave.isEmpty();
-        const QString slut = QDir(m_dir.path()).filePath("slut.mov");
+        const QString slut = m_folder->dir.filePath("slut.mov");
         QFile::remove(slut);
         if (leaveDuringClosingVideo)
             QCOMPARE(QProcess::execute("ffmpeg", {"-v", "error", "-f", "lavfi", "-i",
@@ -110,13 +95,9 @@ private slots:
             QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.mov"), slut));
 
         QProcess quiz;
-        quiz.setWorkingDirectory(m_dir.path());
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        quiz.setProcessEnvironment(env);
         quiz.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        quiz.start(QStringLiteral(PIRVEL_EXE), {});
-        QVERIFY(quiz.waitForStarted());
+        startProgram(quiz, QStringLiteral(PIRVEL_EXE), m_folder->dir.path(), true);
+        QVERIFY(quiz.state() == QProcess::Running);
 
         QString window;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -137,8 +118,11 @@ private slots:
             if (l.contains("Absolute upper-left Y:"))
                 origin.setY(l.section(':', 1).trimmed().toInt());
         }
-        // Middles of the five picture boxes in the window, in pixels.
-        const QPoint boxes[5] = {{84, 156}, {108, 332}, {288, 372}, {468, 332}, {492, 156}};
+        // Middles of the five picture boxes and of "Sluta", as the window lays them out.
+        const quiz::Form1 layout;
+        QPoint boxes[5];
+        for (int i = 0; i < 5; ++i)
+            boxes[i] = layout.Image1[std::size_t(i)]->geometry().center();
 
         QScreen *screen = QGuiApplication::primaryScreen();
         QTest::qWait(300);
@@ -164,7 +148,7 @@ private slots:
             QTest::qWait(1000);
             QCOMPARE(quiz.state(), QProcess::Running);
             if (leave == QLatin1String("Sluta"))
-                clickAt(origin + QPoint(608, 30));
+                clickAt(origin + layout.Command3D2->geometry().center());
             else
                 xdotool({"key", leave}); // the window manager's close
             QVERIFY(quiz.waitForFinished(10000));

@@ -8,24 +8,20 @@ exe=${BUILD_DIR:-$top/build}/editor/kolmiras
 [ -x "$exe" ] || { echo "build kolmiras first: $exe" >&2; exit 1; }
 command -v import >/dev/null || { echo "needs ImageMagick (import)" >&2; exit 1; }
 
+# On a private X server of the tests' own (xdesktop), bare as the picture wants it.
+if [ -z "${PIRVEL_SCREENSHOT_ON_X:-}" ]; then
+    xdesktop=${BUILD_DIR:-$top/build}/tests/support/xdesktop
+    [ -x "$xdesktop" ] || { echo "build xdesktop first: $xdesktop" >&2; exit 1; }
+    PIRVEL_SCREENSHOT_ON_X=1 exec "$xdesktop" none sh "$0" "$@"
+fi
+
 work=$(mktemp -d)
-xvfb_pid=
 app_pid=
 cleanup() {
     [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-DISPLAY=:$(cat "$work/display")
-export DISPLAY
 
 cp -r "$top/demo" "$work/exercise"
 (cd "$work/exercise" && QT_QPA_PLATFORM=xcb exec "$exe") >/dev/null 2>&1 &

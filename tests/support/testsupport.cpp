@@ -1,0 +1,168 @@
+#include "testsupport.h"
+
+#include "program.h"
+
+#include <QDir>
+#include <QFile>
+
+SeamRecorder::SeamRecorder(const QString &programName)
+{
+    installDefaultProgram(programName);
+    program().report = [this](const RuntimeError &e) {
+        reports << e.number();
+        reportTexts << e.text();
+    };
+    program().end = [this](int status) { ends << status; };
+    program().information = [this](const QString &title, const QString &text) {
+        messages << qMakePair(title, text);
+    };
+}
+
+ExerciseFolder::ExerciseFolder(Program p, int hideFlag, const QString &firstSignClip)
+    : SeamRecorder(p == Quiz ? QStringLiteral("PIRVEL") : QStringLiteral("KOLMIRAS")),
+      m_previous(QDir::currentPath())
+{
+    QDir::setCurrent(dir.path());
+    for (int pair = 1; pair <= 5; ++pair) {
+        QString clip =
+            p == Quiz ? QStringLiteral("twocolour.avi")
+                      : QString::fromLatin1(pair % 2 ? "editor/red200.avi" : "editor/green100.mov");
+        if (pair == 1 && !firstSignClip.isEmpty())
+            clip = firstSignClip;
+        copyClip(clip, sign(pair));
+        makePicture(picture(pair), colour(pair), pair == 3 ? QSize(200, 100) : QSize(64, 64));
+    }
+    if (p == Quiz) {
+        copyClip(QStringLiteral("twocolour.mov"), QStringLiteral("slut.mov"));
+    } else {
+        copyClip(QStringLiteral("editor/red200.avi"), QStringLiteral("ny.avi"));
+        copyClip(QStringLiteral("editor/green100.mov"), QStringLiteral("Tecken1.avi"));
+        copyClip(QStringLiteral("editor/blue80x20.gif"), QStringLiteral("ny.gif"));
+        makePicture(QStringLiteral("Bild1.bmp"), colour(6));
+    }
+    writeFile(QStringLiteral("pirvel.ini"), iniBytes(hideFlag));
+}
+
+ExerciseFolder::~ExerciseFolder()
+{
+    QDir::setCurrent(m_previous);
+}
+
+QString ExerciseFolder::sign(int pair)
+{
+    return QStringLiteral("tecken%1.avi").arg(pair);
+}
+
+QString ExerciseFolder::picture(int pair)
+{
+    return QStringLiteral("bild%1.%2").arg(pair).arg(pair % 2 ? "bmp" : "jpg");
+}
+
+QStringList ExerciseFolder::signs()
+{
+    return {sign(1), sign(2), sign(3), sign(4), sign(5)};
+}
+
+QStringList ExerciseFolder::pictures()
+{
+    return {picture(1), picture(2), picture(3), picture(4), picture(5)};
+}
+
+QColor ExerciseFolder::colour(int pair)
+{
+    static const QColor colours[6] = {QColor(250, 20, 20),  QColor(20, 200, 20),
+                                      QColor(20, 20, 250),  QColor(230, 230, 20),
+                                      QColor(200, 20, 200), QColor(20, 200, 200)};
+    return colours[pair - 1];
+}
+
+QByteArray ExerciseFolder::iniBytes(const QStringList &s, const QStringList &p,
+                                    const QByteArray &flag)
+{
+    QByteArray b;
+    for (int i = 0; i < s.size() || i < p.size(); ++i) {
+        if (i < s.size())
+            b += "\"" + s.at(i).toLatin1() + "\"\r\n";
+        if (i < p.size())
+            b += "\"" + p.at(i).toLatin1() + "\"\r\n";
+    }
+    return b + flag + "\r\n";
+}
+
+bool ExerciseFolder::writeFile(const QString &name, const QByteArray &bytes)
+{
+    QFile f(name);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+QByteArray ExerciseFolder::ini()
+{
+    QFile f(QStringLiteral("pirvel.ini"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void ExerciseFolder::copyClip(const QString &fixture, const QString &name)
+{
+    QFile::copy(QStringLiteral(FIXTURES_DIR "/") + fixture, name);
+}
+
+void ExerciseFolder::makePicture(const QString &name, const QColor &c, QSize size)
+{
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(c);
+    img.save(name);
+}
+
+QStringList ExerciseFolder::files() const
+{
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+}
+
+bool nearColour(const QColor &a, const QColor &b, int tolerance)
+{
+    return qAbs(a.red() - b.red()) < tolerance && qAbs(a.green() - b.green()) < tolerance &&
+           qAbs(a.blue() - b.blue()) < tolerance;
+}
+
+QColor middleColour(const QImage &image)
+{
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+int pairShownIn(const QImage &image)
+{
+    for (int pair = 1; pair <= 5; ++pair)
+        if (nearColour(middleColour(image), ExerciseFolder::colour(pair)))
+            return pair;
+    return 0;
+}
+
+void startProgram(QProcess &p, const QString &exe, const QString &folder, bool onX)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), onX ? QStringLiteral("xcb") : "offscreen");
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(folder);
+    p.start(exe, {});
+    p.waitForStarted();
+}
+
+ProgramEnd finishProgram(QProcess &p, int ms)
+{
+    ProgramEnd end;
+    end.finished = p.waitForFinished(ms);
+    if (!end.finished) {
+        p.kill();
+        p.waitForFinished();
+    }
+    end.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    end.err = QString::fromLocal8Bit(p.readAllStandardError());
+    return end;
+}
+
+ProgramEnd runProgram(const QString &exe, const QString &folder)
+{
+    QProcess p;
+    startProgram(p, exe, folder);
+    return finishProgram(p);
+}
