@@ -182,8 +182,8 @@ QRect locate(QScreen *screen, QColor colour)
 
 struct Run
 {
-    Run(QString program, QStringList args, QString dir, QColor firstFrame, bool peak = false)
-        : program(program), args(args), dir(dir), firstFrame(firstFrame), peak(peak)
+    Run(QString exe, QStringList arguments, QString folder, QColor first, bool measurePeak = false)
+        : program(exe), args(arguments), dir(folder), firstFrame(first), peak(measurePeak)
     {}
     QString program;
     QStringList args;
@@ -353,15 +353,15 @@ int main(int argc, char *argv[])
         std::printf("bare mpv: not installed (apt-get install mpv to compare)\n");
     const double photoMb = QFileInfo(QDir(photos.path()).filePath("bild1.jpg")).size() / 1e6;
     auto print = [&](const char *who, qsizetype first) {
-        const Run &small = all[first], &huge = all[first + 1], &photo = all[first + 2];
+        const Run &smallRun = all[first], &hugeRun = all[first + 1], &photoRun = all[first + 2];
         std::printf("%s start -> first sign frame, demo-like pictures: %.1f ms (/mpv %.2f)\n", who,
-                    median(small.ms), ratio(small));
+                    median(smallRun.ms), ratio(smallRun));
         std::printf("%s start -> first sign frame, five 24-MP JPEGs: %.1f ms (/mpv %.2f), "
                     "peak RSS %.1f MB\n",
-                    who, median(huge.ms), ratio(huge), median(huge.peakMb));
+                    who, median(hugeRun.ms), ratio(hugeRun), median(hugeRun.peakMb));
         std::printf("%s start -> first sign frame, five 24-MP photo-like JPEGs (%.1f MB each): "
                     "%.1f ms (/mpv %.2f), peak RSS %.1f MB\n",
-                    who, photoMb, median(photo.ms), ratio(photo), median(photo.peakMb));
+                    who, photoMb, median(photoRun.ms), ratio(photoRun), median(photoRun.peakMb));
     };
     print("quiz", 0);
     for (qsizetype i = 0; i < baselines.size(); ++i) {

@@ -1,6 +1,7 @@
 # Runs at install time (cmake --install, cpack): the desktop entries name the launcher and the
 # demo exercise by absolute path, and the prefix is known only now. Expects
-# PIRVEL_ENTRIES_SOURCE (the templates) and PIRVEL_ENTRIES_BINARY (where to write them).
+# PIRVEL_ENTRIES_SOURCE (the templates), PIRVEL_ENTRIES_BINARY (where to write them) and the
+# GNUInstallDirs places PIRVEL_LIBEXECDIR and PIRVEL_DATADIR (under the prefix unless absolute).
 
 # One argument of an entry's Exec line: quoted when it holds anything but plain path letters,
 # with the escapes of the quoting and then of the string it stands in.
@@ -23,8 +24,15 @@ function(pirvel_exec_arg out value)
 endfunction()
 
 get_filename_component(prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
-pirvel_exec_arg(OPEN "${prefix}/libexec/pirvel/pirvel-open")
-pirvel_exec_arg(DEMO "${prefix}/share/pirvel/demo")
+foreach(dir LIBEXECDIR DATADIR)
+  if(IS_ABSOLUTE "${PIRVEL_${dir}}")
+    set(${dir} "${PIRVEL_${dir}}")
+  else()
+    set(${dir} "${prefix}/${PIRVEL_${dir}}")
+  endif()
+endforeach()
+pirvel_exec_arg(OPEN "${LIBEXECDIR}/pirvel/pirvel-open")
+pirvel_exec_arg(DEMO "${DATADIR}/pirvel/demo")
 set(entries)
 # GLib takes the first entry in name order as a type's default where the user has chosen none:
 # "pirvel-exercise" comes before "pirvel-kolmiras", so a double-click on pirvel.ini starts the
@@ -34,20 +42,20 @@ foreach(entry pirvel pirvel-exercise pirvel-kolmiras)
                  ${PIRVEL_ENTRIES_BINARY}/${entry}.desktop @ONLY)
   list(APPEND entries ${PIRVEL_ENTRIES_BINARY}/${entry}.desktop)
 endforeach()
-file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE FILES ${entries})
+file(INSTALL DESTINATION "${DATADIR}/applications" TYPE FILE FILES ${entries})
 
 # A package leaves the caches of file types and of their programs to the system's triggers; a
 # direct install into a prefix brings them up to date itself, or a desktop would not see them.
 function(pirvel_update_cache tool dir)
   find_program(PIRVEL_${tool} ${tool})
   if(PIRVEL_${tool})
-    execute_process(COMMAND ${PIRVEL_${tool}} "${CMAKE_INSTALL_PREFIX}/${dir}")
+    execute_process(COMMAND ${PIRVEL_${tool}} "${dir}")
   else()
     message(WARNING "${tool} is missing: pirvel.ini opens with Pirvel only once the cache in "
-                    "${CMAKE_INSTALL_PREFIX}/${dir} is rebuilt.")
+                    "${dir} is rebuilt.")
   endif()
 endfunction()
 if("$ENV{DESTDIR}" STREQUAL "")
-  pirvel_update_cache(update-mime-database share/mime)
-  pirvel_update_cache(update-desktop-database share/applications)
+  pirvel_update_cache(update-mime-database "${DATADIR}/mime")
+  pirvel_update_cache(update-desktop-database "${DATADIR}/applications")
 endif()

@@ -6,5 +6,5 @@ find_program(CLANGXX clang++-14)
 if(CLANGXX)
   add_test(NAME fuzz_pairingfile
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run.sh ${CMAKE_CURRENT_BINARY_DIR}/fuzz 60)
-  set_tests_properties(fuzz_pairingfile PROPERTIES TIMEOUT 400)
+  set_tests_properties(fuzz_pairingfile PROPERTIES TIMEOUT 400 LABELS fuzz)
 endif()

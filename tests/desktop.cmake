@@ -6,4 +6,5 @@ endif()
 add_test(NAME desktop_install
          COMMAND dbus-run-session -- sh ${CMAKE_CURRENT_SOURCE_DIR}/desktop_install.sh
                  ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
-set_tests_properties(desktop_install PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb)
+set_tests_properties(desktop_install PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb
+                     LABELS "xvfb;openbox")

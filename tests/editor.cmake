@@ -26,5 +26,6 @@ foreach(wm mutter metacity xfwm4 openbox icewm)
            COMMAND xdesktop ${wm} sh ${CMAKE_CURRENT_SOURCE_DIR}/editor_xvfb.sh
                    $<TARGET_FILE:kolmiras> $<TARGET_FILE:enospc_preload>
                    ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/editor $<TARGET_FILE:xdesktop>)
-  set_tests_properties(editor_xvfb_${wm} PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb)
+  set_tests_properties(editor_xvfb_${wm} PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb
+                       LABELS "xvfb;${wm}")
 endforeach()

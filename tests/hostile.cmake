@@ -1,5 +1,5 @@
 if(TARGET kolmiras AND TARGET pirvel)
-  pirvel_add_test(tst_hostile SOURCES tst_hostile.cpp LIBS Qt6::Network)
+  pirvel_add_test(tst_hostile SOURCES tst_hostile.cpp LIBS Qt6::Network LABEL program)
   target_compile_definitions(tst_hostile PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>"
                                                  KOLMIRAS_EXE="$<TARGET_FILE:kolmiras>")
   add_dependencies(tst_hostile pirvel kolmiras)

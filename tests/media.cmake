@@ -1,3 +1,2 @@
-find_package(Qt6 REQUIRED COMPONENTS Network)
 pirvel_add_test(tst_mediawindow SOURCES tst_mediawindow.cpp LIBS Qt6::Network)
 set_tests_properties(tst_mediawindow PROPERTIES TIMEOUT 120)

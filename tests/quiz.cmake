@@ -12,5 +12,5 @@ add_dependencies(tst_quizxvfb pirvel)
 foreach(wm mutter metacity xfwm4 openbox icewm)
   add_test(NAME tst_quizxvfb_${wm} COMMAND tst_quizxvfb)
   set_tests_properties(tst_quizxvfb_${wm} PROPERTIES ENVIRONMENT "PIRVEL_WINDOW_MANAGER=${wm}"
-                       TIMEOUT 120 RESOURCE_LOCK xvfb)
+                       TIMEOUT 120 RESOURCE_LOCK xvfb LABELS "xvfb;${wm}")
 endforeach()
