@@ -5,13 +5,13 @@
 //
 // Usage: bench_handlers   (prints median and p95 in milliseconds, RSS growth in MB)
 
-#include "form1.h"
+#include "quiz/form1.h"
 
-#include "../editor/filelistbox.h"
-#include "../editor/form1.h"
-#include "imagebox.h"
-#include "mediawindow.h"
-#include "program.h"
+#include "common/imagebox.h"
+#include "common/mediawindow.h"
+#include "common/program.h"
+#include "editor/filelistbox.h"
+#include "editor/form1.h"
 
 #include <QApplication>
 #include <QDir>

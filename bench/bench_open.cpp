@@ -9,8 +9,8 @@
 // one 16000 x 16000 16-bit PNG frame, opens it, and prints this process's peak memory before
 // and after the open, which refuses the file.
 
-#include "mediawindow.h"
-#include "runtimeerror.h"
+#include "common/mediawindow.h"
+#include "common/runtimeerror.h"
 
 #include <QApplication>
 #include <QDir>

@@ -15,8 +15,8 @@
 //
 // Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
-#include "testsupport.h"
-#include "xserver.h"
+#include "tests/support/testsupport.h"
+#include "tests/support/xserver.h"
 
 #include <QApplication>
 #include <QColor>

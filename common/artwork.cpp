@@ -1,4 +1,4 @@
-#include "artwork.h"
+#include "common/artwork.h"
 
 #include <QColor>
 #include <QList>

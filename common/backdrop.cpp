@@ -1,4 +1,4 @@
-#include "backdrop.h"
+#include "common/backdrop.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -6,7 +6,7 @@
 
 #include <xcb/xcb.h>
 
-#include "twips.h"
+#include "common/twips.h"
 
 namespace {
 

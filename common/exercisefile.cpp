@@ -1,6 +1,6 @@
-#include "exercisefile.h"
+#include "common/exercisefile.h"
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 // Every access checks the index, since a computed index outside the bounds must be reported as
 // a run-time error rather than read or write past the array.
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <array>
 

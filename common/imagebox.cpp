@@ -1,7 +1,7 @@
-#include "imagebox.h"
+#include "common/imagebox.h"
 
-#include "exercisefile.h"
-#include "runtimeerror.h"
+#include "common/exercisefile.h"
+#include "common/runtimeerror.h"
 
 #include <QFile>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "look.h"
+#include "common/look.h"
 
 #include <QApplication>
 #include <QFontDatabase>

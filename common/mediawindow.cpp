@@ -1,8 +1,8 @@
-#include "mediawindow.h"
+#include "common/mediawindow.h"
 
-#include "exercisefile.h"
-#include "runtimeerror.h"
-#include "videotrack.h"
+#include "common/exercisefile.h"
+#include "common/runtimeerror.h"
+#include "common/videotrack.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -10,7 +10,7 @@
 // Only local files are ever opened: a name is resolved against the working directory and
 // handed to mpv as an absolute path, never as a URL or protocol.
 
-#include "twips.h"
+#include "common/twips.h"
 
 #include <QAtomicInt>
 #include <QImage>

@@ -1,7 +1,7 @@
-#include "pairingfile.h"
+#include "common/pairingfile.h"
 
-#include "exercisefile.h"
-#include "runtimeerror.h"
+#include "common/exercisefile.h"
+#include "common/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,7 +8,7 @@
 // values where it keeps them; SequentialOutput collects the items and replaces the file only
 // once the whole new content is safely on disk.
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <QByteArray>
 #include <QString>

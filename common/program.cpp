@@ -1,4 +1,4 @@
-#include "program.h"
+#include "common/program.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

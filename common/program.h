@@ -9,7 +9,7 @@
 // ProgramEnded so that the rest of the handler does not run, just as in a real run, and
 // processPendingEvents() keeps throwing it at every later yield point.
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <QString>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 RuntimeError::RuntimeError(int number, QString text)
     : m_number(number), m_text(std::move(text)), m_utf8(m_text.toUtf8())

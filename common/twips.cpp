@@ -1,6 +1,6 @@
-#include "twips.h"
+#include "common/twips.h"
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <cmath>
 #include <limits>

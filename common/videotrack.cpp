@@ -1,4 +1,4 @@
-#include "videotrack.h"
+#include "common/videotrack.h"
 
 #include <QtGlobal>
 

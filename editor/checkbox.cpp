@@ -1,6 +1,6 @@
-#include "checkbox.h"
+#include "editor/checkbox.h"
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 CheckBox::CheckBox(const QString &text, QWidget *parent) : QCheckBox(text, parent) {}
 

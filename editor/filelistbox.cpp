@@ -1,7 +1,7 @@
-#include "filelistbox.h"
+#include "editor/filelistbox.h"
 
-#include "exercisefile.h"
-#include "pairingfile.h"
+#include "common/exercisefile.h"
+#include "common/pairingfile.h"
 
 #include <QDir>
 

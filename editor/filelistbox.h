@@ -1,6 +1,6 @@
 #pragma once
 
-#include "listbox.h"
+#include "editor/listbox.h"
 
 #include <QString>
 #include <QStringList>

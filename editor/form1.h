@@ -13,7 +13,7 @@
 // selected, or the side falls idle. A file that cannot be shown is not armed for adding; its
 // preview's place says why instead, and the teacher's work goes on.
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <QRect>
 #include <QString>

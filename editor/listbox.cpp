@@ -1,6 +1,6 @@
-#include "listbox.h"
+#include "editor/listbox.h"
 
-#include "runtimeerror.h"
+#include "common/runtimeerror.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -1,6 +1,6 @@
-#include "form1.h"
-#include "look.h"
-#include "program.h"
+#include "common/look.h"
+#include "common/program.h"
+#include "editor/form1.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "rowlabel.h"
+#include "editor/rowlabel.h"
 
 #include <QPainter>
 

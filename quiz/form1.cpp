@@ -1,16 +1,16 @@
-#include "form1.h"
+#include "quiz/form1.h"
 
-#include "artwork.h"
-#include "backdrop.h"
-#include "gauge.h"
-#include "imagebox.h"
-#include "look.h"
-#include "mediawindow.h"
-#include "pairingfile.h"
-#include "program.h"
-#include "runtimeerror.h"
-#include "scalelabel.h"
-#include "twips.h"
+#include "common/artwork.h"
+#include "common/backdrop.h"
+#include "common/imagebox.h"
+#include "common/look.h"
+#include "common/mediawindow.h"
+#include "common/pairingfile.h"
+#include "common/program.h"
+#include "common/runtimeerror.h"
+#include "common/twips.h"
+#include "quiz/gauge.h"
+#include "quiz/scalelabel.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -5,7 +5,7 @@
 // Every action is one handler run to completion; the handlers yield to the event loop only at
 // processPendingEvents(), so a click waiting in the queue is judged there and nowhere else.
 
-#include "formarray.h"
+#include "common/formarray.h"
 
 #include <QString>
 #include <QWidget>

@@ -1,7 +1,7 @@
-#include "gauge.h"
+#include "quiz/gauge.h"
 
-#include "look.h"
-#include "runtimeerror.h"
+#include "common/look.h"
+#include "common/runtimeerror.h"
 
 #include <QPainter>
 

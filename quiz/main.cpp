@@ -1,7 +1,7 @@
-#include "form1.h"
+#include "quiz/form1.h"
 
-#include "look.h"
-#include "program.h"
+#include "common/look.h"
+#include "common/program.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "scalelabel.h"
+#include "quiz/scalelabel.h"
 
 #include <QFontMetricsF>
 #include <QPainter>

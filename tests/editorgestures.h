@@ -2,11 +2,11 @@
 
 // The editor's exercise folder and a user's gestures on its lists and buttons.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
+#include "common/program.h"
 #include "editor/filelistbox.h"
 #include "editor/form1.h"
-#include "program.h"
 
 #include <QTest>
 

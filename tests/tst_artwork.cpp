@@ -1,7 +1,7 @@
 // The drawn pictures: the sizes and palettes the windows are laid out for, and enough pixels to
 // show that each picture still shows what it should.
 
-#include "artwork.h"
+#include "common/artwork.h"
 
 #include <QSet>
 #include <QTest>

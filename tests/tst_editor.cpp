@@ -2,14 +2,14 @@
 // state machines driven by real mouse picks and button presses, the previews, "Spara",
 // "Avbryt" and closing the window.
 
-#include "editorgestures.h"
+#include "tests/editorgestures.h"
 
-#include "backdrop.h"
+#include "common/backdrop.h"
+#include "common/imagebox.h"
+#include "common/mediawindow.h"
+#include "common/twips.h"
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
-#include "imagebox.h"
-#include "mediawindow.h"
-#include "twips.h"
 
 #include <QFileInfo>
 #include <QLabel>

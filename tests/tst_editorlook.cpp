@@ -2,13 +2,13 @@
 // the digits level with the list rows, tab order and focus, the file lists' contents, and
 // which user actions raise a click.
 
-#include "editorgestures.h"
+#include "tests/editorgestures.h"
 
+#include "common/mediawindow.h"
+#include "common/twips.h"
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
 #include "editor/rowlabel.h"
-#include "mediawindow.h"
-#include "twips.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,12 +1,12 @@
 // A pairing file saved by the editor is what the quiz plays next: the same pairs in the same
 // order, pair 1 first, and the same hide flag.
 
-#include "editorgestures.h"
+#include "tests/editorgestures.h"
 
+#include "common/mediawindow.h"
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
-#include "form1.h"
-#include "mediawindow.h"
+#include "quiz/form1.h"
 
 #include <QPushButton>
 

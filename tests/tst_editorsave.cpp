@@ -8,10 +8,10 @@
 // not bind root, so as root the read-only cases press "Spara" as the user nobody. Each save
 // that succeeds must leave the file's owner, group and mode as they were.
 
-#include "editorgestures.h"
+#include "tests/editorgestures.h"
 
+#include "common/mediawindow.h"
 #include "editor/listbox.h"
-#include "mediawindow.h"
 
 #include <QPushButton>
 #include <grp.h>

@@ -3,7 +3,7 @@
 // and a non-zero status within seconds, never by a signal or a hang, must open no network
 // connection, must keep its memory bounded, and must leave pirvel.ini exactly as it was.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
 #include <QBuffer>
 #include <QDir>

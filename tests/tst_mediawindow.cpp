@@ -3,8 +3,8 @@
 // media table's clips are made here by ffmpeg with each muxer's defaults: their first twelve
 // frames are red above and blue below, as they should stand; the rest are green.
 
-#include "mediawindow.h"
-#include "runtimeerror.h"
+#include "common/mediawindow.h"
+#include "common/runtimeerror.h"
 
 #include <QDir>
 #include <QElapsedTimer>

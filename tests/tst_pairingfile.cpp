@@ -1,8 +1,8 @@
 // Reading follows the classic sequential-input rules item by item; writing must produce a file
 // that reads back to the same names, and must never leave a half-written exercise behind.
 
-#include "pairingfile.h"
-#include "runtimeerror.h"
+#include "common/pairingfile.h"
+#include "common/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>

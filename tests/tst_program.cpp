@@ -1,10 +1,10 @@
 // The guard and the end seam: a run-time error is reported once and ends the program, and an
 // ended program runs nothing more of the handler that ended it, not even after a yield point.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
-#include "program.h"
-#include "twips.h"
+#include "common/program.h"
+#include "common/twips.h"
 
 #include <QTest>
 #include <QTimer>

@@ -2,17 +2,17 @@
 // the placement of the video, right and wrong picture clicks, clicks that wait in the queue
 // while a handler yields, "PLAY", "Sluta" and closing the window.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
-#include "form1.h"
-#include "program.h"
+#include "common/program.h"
+#include "quiz/form1.h"
 
 #include <QTest>
 
-#include "backdrop.h"
-#include "gauge.h"
-#include "imagebox.h"
-#include "mediawindow.h"
+#include "common/backdrop.h"
+#include "common/imagebox.h"
+#include "common/mediawindow.h"
+#include "quiz/gauge.h"
 
 #include <QPointer>
 #include <QProcess>

@@ -2,17 +2,17 @@
 // how far the red gauge fills for each value, that the scale digits stand level with the fill
 // lines, and that a picture fills its whole box whatever its proportions.
 
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
-#include "form1.h"
-#include "program.h"
+#include "common/program.h"
+#include "quiz/form1.h"
 
 #include <QTest>
 
-#include "gauge.h"
-#include "imagebox.h"
-#include "mediawindow.h"
-#include "scalelabel.h"
+#include "common/imagebox.h"
+#include "common/mediawindow.h"
+#include "quiz/gauge.h"
+#include "quiz/scalelabel.h"
 
 #include <QFrame>
 #include <QToolButton>

@@ -4,12 +4,12 @@
 // sign is found from the colours on the screen, one wrong click first, then the five right
 // ones, and the program must end by itself after the closing video, or at "Sluta" during it.
 
-#include "testsupport.h"
-#include "xserver.h"
+#include "tests/support/testsupport.h"
+#include "tests/support/xserver.h"
 
-#include "form1.h"
-#include "imagebox.h"
-#include "mediawindow.h"
+#include "common/imagebox.h"
+#include "common/mediawindow.h"
+#include "quiz/form1.h"
 
 #include <QApplication>
 #include <QColor>

@@ -2,7 +2,7 @@
 // times enlarged, so that a change to the drawing code can be looked at pixel by pixel.
 // Usage: artwork_export [folder]   (default: the current directory)
 
-#include "artwork.h"
+#include "common/artwork.h"
 
 #include <QDir>
 #include <QImage>

@@ -3,7 +3,7 @@
 // smoothed down.
 // Usage: make-icons <folder> <size>...
 
-#include "artwork.h"
+#include "common/artwork.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -2,8 +2,8 @@
 // run-time error type, never crash, hang or throw anything else. What was read must survive a
 // write and a read back unchanged whenever the names can be stored at all.
 
-#include "pairingfile.h"
-#include "runtimeerror.h"
+#include "common/pairingfile.h"
+#include "common/runtimeerror.h"
 
 #include <QDir>
 #include <QFile>

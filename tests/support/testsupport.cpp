@@ -1,6 +1,6 @@
-#include "testsupport.h"
+#include "tests/support/testsupport.h"
 
-#include "program.h"
+#include "common/program.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,7 +6,7 @@
 //                                    titled TITLE... in front of its backdrop, with a task-bar
 //                                    button only if asked for (checkMainInFront).
 
-#include "xserver.h"
+#include "tests/support/xserver.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "xserver.h"
+#include "tests/support/xserver.h"
 
 #include <QColor>
 #include <QElapsedTimer>
