@@ -60,13 +60,41 @@ void Form2::showBackdrop(QWidget *mainWindow)
     // Without a window manager a maximise request is not acted on, so take the size at once.
     if (QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(screen->geometry());
+    m_mainWindow = mainWindow;
+    mainWindow->installEventFilter(this);
     showMaximized();
-    // Every window manager keeps a window above the one it is transient for; a window kept
-    // below all others instead would let other programs' windows show around the exercise.
-    // The offscreen platform of the in-process tests has no window manager to stack anything,
-    // and it would hand the activation back to the backdrop.
-    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+}
+
+bool Form2::eventFilter(QObject *watched, QEvent *event)
+{
+    // Every window manager keeps a window above the one it is transient for, so a click on the
+    // black can never bring the backdrop over the exercise; a window kept below all others
+    // instead would let other programs' windows show around it. Qt clears WM_TRANSIENT_FOR of
+    // an ordinary window each time it maps it, so the property is written once the main window
+    // has been mapped: the manager follows the change.
+    if (watched == m_mainWindow && event->type() == QEvent::Show)
+        QMetaObject::invokeMethod(this, &Form2::holdMainWindowAbove, Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form2::holdMainWindowAbove()
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    if (!c || !m_mainWindow || !m_mainWindow->isVisible())
         return;
-    mainWindow->winId();
-    mainWindow->windowHandle()->setTransientParent(windowHandle());
+    const xcb_window_t parent = xcb_window_t(winId());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(m_mainWindow->winId()),
+                        XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &parent);
+    xcb_flush(c);
+}
+
+void Form2::changeEvent(QEvent *event)
+{
+    // A click on the black activates it under most window managers; the keys belong to the
+    // exercise, so the activation goes straight back to it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_mainWindow &&
+        m_mainWindow->isVisible())
+        m_mainWindow->activateWindow();
+    QWidget::changeEvent(event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 // The black window that covers the screen behind the main window of either program, so a
@@ -11,9 +12,18 @@ class Form2 : public QWidget
 public:
     Form2();
 
-    // Visible, maximised over the screen, without taking the activation from the main window,
-    // which it keeps in front of itself.
+    // Visible, maximised over the screen; it keeps `mainWindow` in front of itself and hands
+    // it the activation whenever the black is clicked.
     void showBackdrop(QWidget *mainWindow);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void holdMainWindowAbove();
+
+    QPointer<QWidget> m_mainWindow;
 };
 
 // Asks the window manager to show no task-bar or pager entry for the top-level `window`; call
