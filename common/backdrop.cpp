@@ -4,6 +4,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <vector>
+
 #include <xcb/xcb.h>
 
 #include "common/twips.h"
@@ -19,21 +21,52 @@ xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
     return atom;
 }
 
+xcb_connection_t *xcbConnection()
+{
+    // The offscreen platform offers the same interface without a connection.
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
 } // namespace
 
 // Window managers read a window's initial states when it is first mapped; Qt adds its own
 // (maximised, below) to what is already there.
 void keepOffTaskBar(QWidget *window)
 {
-    // The offscreen platform offers the same interface without a connection.
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *c = xcbConnection();
     if (!c)
         return;
     const xcb_atom_t states[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
                                  internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
                         internAtom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    xcb_flush(c);
+}
+
+// The kit's windows keep one size, so synchronised resizing has nothing to smooth for them. Taking
+// part in it costs a window its picture under mutter: a sync request that reaches Qt after the
+// window's last paint is answered only at the next one, and until then the compositor shows the
+// window black, which for the editor's still window lasts until the pointer touches it.
+void leaveResizeSync(QWidget *window)
+{
+    xcb_connection_t *c = xcbConnection();
+    if (!c)
+        return;
+    const auto id = xcb_window_t(window->winId());
+    const xcb_atom_t protocols = internAtom(c, "WM_PROTOCOLS");
+    const xcb_atom_t sync = internAtom(c, "_NET_WM_SYNC_REQUEST");
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, id, protocols, XCB_ATOM_ATOM, 0, 32), nullptr);
+    if (!reply)
+        return;
+    const auto *first = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+    std::vector<xcb_atom_t> kept(first, first + xcb_get_property_value_length(reply) / 4);
+    free(reply);
+    std::erase(kept, sync);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, protocols, XCB_ATOM_ATOM, 32,
+                        uint32_t(kept.size()), kept.data());
+    xcb_delete_property(c, id, internAtom(c, "_NET_WM_SYNC_REQUEST_COUNTER"));
     xcb_flush(c);
 }
 
@@ -53,6 +86,7 @@ Form2::Form2()
     setPalette(pal);
     setGeometry(twipsRect(0, 0, 4680, 3195));
     keepOffTaskBar(this);
+    leaveResizeSync(this);
 }
 
 void Form2::showBackdrop(QWidget *mainWindow)
@@ -79,8 +113,7 @@ bool Form2::eventFilter(QObject *watched, QEvent *event)
 
 void Form2::holdMainWindowAbove()
 {
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *c = x11 ? x11->connection() : nullptr;
+    xcb_connection_t *c = xcbConnection();
     if (!c || !m_mainWindow || !m_mainWindow->isVisible())
         return;
     const xcb_window_t parent = xcb_window_t(winId());

@@ -29,3 +29,7 @@ private:
 // Asks the window manager to show no task-bar or pager entry for the top-level `window`; call
 // it before the window is first shown. Does nothing where there is no X server.
 void keepOffTaskBar(QWidget *window);
+
+// Takes the top-level `window` out of the window manager's synchronised resizing; call it before
+// the window is first shown. Does nothing where there is no X server.
+void leaveResizeSync(QWidget *window);
