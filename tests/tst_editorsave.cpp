@@ -40,12 +40,6 @@ void asNobody(const QList<gid_t> &groups, const std::function<void()> &act)
     }
 }
 
-gid_t groupId(const char *name)
-{
-    const group *g = ::getgrnam(name);
-    return g ? g->gr_gid : gid_t(-1);
-}
-
 // Whether a file written in dir fails to reach the disk, at the write or at the flush.
 bool diskFaultInjected(const QString &dir)
 {
@@ -86,7 +80,8 @@ void TestEditorSave::saveKeepsTheOldFileOrReplacesItWhole_data()
     QTest::addColumn<QByteArray>("disk"); // bytes it takes before it is full, "sync": none lost
     QTest::addColumn<QString>("cause");   // what the report must say; empty: the save succeeds
     const QString full = QStringLiteral("disken är full");
-    const gid_t staff = groupId("staff");
+    const group *staffGroup = ::getgrnam("staff");
+    const gid_t staff = staffGroup ? staffGroup->gr_gid : gid_t(-1);
     QTest::newRow("read-only folder") << Nobody << NoGroup << 0644 << 0555 << "nobody"
                                       << QByteArray() << "mappen är skrivskyddad";
     QTest::newRow("read-only pirvel.ini")
