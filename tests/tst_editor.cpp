@@ -161,8 +161,8 @@ void TestEditor::sideGestures_data()
         row("a full list refuses a new name", "file:%1 press", fresh, "01234", add);
         // The sign side adds the name its label shows, the picture side the file selected now.
         row("a file selected without a click",
-            QStringLiteral("entry0 press file:%1 quiet:") +
-                (which == 0 ? "Tecken1.avi" : "Bild1.bmp") + " press",
+            "entry0 press file:" + fresh + " quiet:" + (which == 0 ? "Tecken1.avi" : "Bild1.bmp") +
+                " press",
             which == 0 ? fresh : "Bild1.bmp", "1234+", add);
         row("entry, then file: the file is added", "entry4 press entry1 file:%1 press", fresh,
             "0123+", add);
