@@ -8,6 +8,8 @@
 #include "editor/filelistbox.h"
 #include "editor/form1.h"
 
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 
 // Start-up as main() runs it; false when it ended the program.
@@ -48,4 +50,41 @@ inline void pick(ListBox *list, const QString &name)
 inline void press(QWidget *button)
 {
     QTest::mouseClick(button, Qt::LeftButton);
+}
+
+// One side of the window as a user sees it: 0 the signs', 1 the pictures'.
+struct EditorSide
+{
+    FileListBox *files;
+    ListBox *chosen;
+    QPushButton *button;
+    QLabel *label;
+    const qint16 *mode;
+    const qint16 *count;
+    QString fresh; // a file of the folder that is not chosen yet
+};
+
+inline EditorSide side(editor::Form1 &form, int which)
+{
+    if (which == 0)
+        return {form.File1,     form.List1,      form.Command3, form.Label3[0],
+                &form.SignMode, &form.SignCount, "ny.avi"};
+    return {form.File2,        form.List2,         form.Command4, form.Label3[1],
+            &form.PictureMode, &form.PictureCount, "ny.gif"};
+}
+
+// Takes entry `row` out of a side's chosen list and adds `name` at its end, as a user does.
+inline void replaceEntry(const EditorSide &s, int row, const QString &name)
+{
+    pickRow(s.chosen, row);
+    press(s.button);
+    pick(s.files, name);
+    press(s.button);
+}
+
+// The exercise's pirvel.ini with one side's names in place of the folder's.
+inline QByteArray iniWith(int which, const QStringList &names, const QByteArray &flag = "1")
+{
+    return which == 0 ? ExerciseFolder::iniBytes(names, ExerciseFolder::pictures(), flag)
+                      : ExerciseFolder::iniBytes(ExerciseFolder::signs(), names, flag);
 }

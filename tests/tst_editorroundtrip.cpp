@@ -1,5 +1,6 @@
 // A pairing file saved by the editor is what the quiz plays next: the same pairs in the same
-// order, pair 1 first, and the same hide flag.
+// order, pair 1 first, and the same hide flag. Pairs are formed by list position alone, so a
+// removal closes its list's gap and an addition becomes pair 5.
 
 #include "tests/editorgestures.h"
 
@@ -8,7 +9,7 @@
 #include "editor/listbox.h"
 #include "quiz/form1.h"
 
-#include <QPushButton>
+#include <sys/stat.h>
 
 class TestEditorRoundTrip : public QObject
 {
@@ -22,36 +23,49 @@ private slots:
 
 void TestEditorRoundTrip::quizReadsWhatTheEditorSaved_data()
 {
+    QTest::addColumn<bool>("fresh"); // a new exercise, else sign 2 and picture 4 replaced
     QTest::addColumn<int>("flag");
-    QTest::newRow("hide box ticked") << 1;
-    QTest::newRow("hide box clear") << 0;
+    QTest::newRow("edited, hide box ticked") << false << 1;
+    QTest::newRow("a new exercise built pair by pair") << true << 0;
 }
 
 void TestEditorRoundTrip::quizReadsWhatTheEditorSaved()
 {
+    QFETCH(bool, fresh);
     QFETCH(int, flag);
     ExerciseFolder folder(ExerciseFolder::Editor);
-    QStringList signs, pictures;
+    QStringList signs = folder.signs();
+    QStringList pictures = folder.pictures();
+    if (fresh)
+        QVERIFY(QFile::remove(QStringLiteral("pirvel.ini")));
     {
         editor::Form1 form;
         QVERIFY(load(form));
-        // Reorder by editing: take out pair 1 and put new names in as pair 5.
-        pickRow(form.List1, 0);
-        press(form.Command3);
-        pickRow(form.List2, 0);
-        press(form.Command4);
-        pick(form.File1, QStringLiteral("ny.avi"));
-        press(form.Command3);
-        pick(form.File2, QStringLiteral("ny.gif"));
-        press(form.Command4);
+        for (int pair = 1; fresh && pair <= 5; ++pair) {
+            pick(form.File1, ExerciseFolder::sign(pair));
+            press(form.Command3);
+            pick(form.File2, ExerciseFolder::picture(pair));
+            press(form.Command4);
+        }
+        if (!fresh) {
+            replaceEntry(side(form, 0), 1, QStringLiteral("ny.avi"));
+            replaceEntry(side(form, 1), 3, QStringLiteral("ny.gif"));
+            signs =
+                QStringList{"tecken1.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi", "ny.avi"};
+            pictures = QStringList{"bild1.bmp", "bild2.jpg", "bild3.bmp", "bild5.bmp", "ny.gif"};
+        }
         form.Check1->setValue(qint16(flag));
-        signs = entries(form.List1);
-        pictures = entries(form.List2);
         press(form.Command1);
         QCOMPARE(folder.ends, QList<int>{0});
     }
-    QCOMPARE(signs.first(), ExerciseFolder::sign(2));
-    QCOMPARE(signs.last(), QStringLiteral("ny.avi"));
+    QCOMPARE(folder.ini(), ExerciseFolder::iniBytes(signs, pictures, QByteArray::number(flag)));
+    // A new file is made like any other, so that the learners' accounts may read it where the
+    // folder lets them.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat made;
+    QVERIFY(::stat("pirvel.ini", &made) == 0);
+    QCOMPARE(made.st_mode & 0777, 0666 & ~mask);
 
     SeamRecorder quizSeam(QStringLiteral("PIRVEL"));
     quiz::Form1 quiz;

@@ -1,19 +1,19 @@
 // "Spara" must never destroy the exercise: whatever stops the new pirvel.ini from being
-// written whole (a read-only folder or file, a disk that fills part-way), the supervisor gets
-// the run-time error report and the old file stays byte for byte as it was, with no stray
-// temporary file beside it.
+// written whole (a read-only folder or file, a disk that fills part-way or reports the lack of
+// room only at the flush), the supervisor gets the run-time error report and the old file stays
+// byte for byte as it was, with no stray temporary file beside it.
 //
 // The disk-full cases need enospc_preload in LD_PRELOAD (ctest sets it); the test checks that
 // the fault really is injected, so it cannot pass by writing to a healthy disk. Permissions do
-// not bind root, so as root the read-only cases press "Spara" as the user nobody. Each save
-// that succeeds must leave the file's owner, group and mode as they were.
+// not bind root, so as root "Spara" is pressed as the user nobody unless a row says otherwise.
+// A save that succeeds must leave the file's owner, group and mode as they were.
 
 #include "tests/editorgestures.h"
 
 #include "common/mediawindow.h"
 #include "editor/listbox.h"
 
-#include <QPushButton>
+#include <functional>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,55 +25,28 @@ namespace {
 constexpr uid_t Nobody = 65534;
 constexpr gid_t NoGroup = 65534;
 
-// Runs as nobody while alive when started as root, member of `groups` only. The saved user
-// stays root, so the test can become root again for its clean-up.
-class AsNobody
+// Runs `act` as nobody, member of `groups` only, when started as root. The saved user stays
+// root, so the test becomes root again for its clean-up.
+void asNobody(const QList<gid_t> &groups, const std::function<void()> &act)
 {
-public:
-    explicit AsNobody(bool active = true, const QList<gid_t> &groups = {})
-    {
-        if (!active || ::geteuid() != 0)
-            return;
-        m_active = ::setgroups(size_t(groups.size()), groups.constData()) == 0 &&
-                   ::setresgid(NoGroup, NoGroup, 0) == 0 && ::setresuid(Nobody, Nobody, 0) == 0;
+    const bool changed =
+        ::geteuid() == 0 && ::setgroups(size_t(groups.size()), groups.constData()) == 0 &&
+        ::setresgid(NoGroup, NoGroup, 0) == 0 && ::setresuid(Nobody, Nobody, 0) == 0;
+    act();
+    if (changed) {
+        [[maybe_unused]] const int u = ::setresuid(0, 0, 0);
+        [[maybe_unused]] const int g = ::setresgid(0, 0, 0);
+        [[maybe_unused]] const int s = ::setgroups(0, nullptr);
     }
-    ~AsNobody()
-    {
-        if (m_active) {
-            [[maybe_unused]] const int u = ::setresuid(0, 0, 0);
-            [[maybe_unused]] const int g = ::setresgid(0, 0, 0);
-            [[maybe_unused]] const int s = ::setgroups(0, nullptr);
-        }
-    }
-    AsNobody(const AsNobody &) = delete;
-    AsNobody &operator=(const AsNobody &) = delete;
-
-private:
-    bool m_active = false;
-};
-
-gid_t groupId(const char *name)
-{
-    const group *g = ::getgrnam(name);
-    return g ? g->gr_gid : gid_t(-1);
 }
 
-// Hands the folder and its files to nobody, so that only the modes decide what is writable.
-void giveToNobody(const QString &dir)
-{
-    if (::geteuid() != 0)
-        return;
-    QVERIFY(::chown(QFile::encodeName(dir).constData(), Nobody, NoGroup) == 0);
-    for (const QString &name : QDir(dir).entryList(QDir::Files))
-        QVERIFY(::chown(QFile::encodeName(dir + "/" + name).constData(), Nobody, NoGroup) == 0);
-}
-
-bool writeFaultInjected(const QString &dir)
+// Whether a file written in dir fails to reach the disk, at the write or at the flush.
+bool diskFaultInjected(const QString &dir)
 {
     QFile probe(dir + QStringLiteral("/probe"));
     if (!probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
-    const bool failed = probe.write(QByteArray(4096, 'x')) != 4096;
+    const bool failed = probe.write(QByteArray(4096, 'x')) != 4096 || ::fsync(probe.handle()) != 0;
     probe.close();
     probe.remove();
     return failed;
@@ -91,162 +64,124 @@ private slots:
     {
         qunsetenv("ENOSPC_DIR");
         qunsetenv("ENOSPC_AFTER");
+        qunsetenv("ENOSPC_SYNC");
     }
-    void failedSaveKeepsTheOldFile_data();
-    void failedSaveKeepsTheOldFile();
-    void successfulSaveReplacesTheFileWhole_data();
-    void successfulSaveReplacesTheFileWhole();
+    void saveKeepsTheOldFileOrReplacesItWhole_data();
+    void saveKeepsTheOldFileOrReplacesItWhole();
 };
 
-void TestEditorSave::failedSaveKeepsTheOldFile_data()
+void TestEditorSave::saveKeepsTheOldFileOrReplacesItWhole_data()
 {
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<QByteArray>("after"); // bytes the disk takes before it is full
-    QTest::addColumn<bool>("byRoot");      // else by nobody
-    QTest::addColumn<QString>("cause");    // what the report must say
-    const QString full = QStringLiteral("disken är full");
-    QTest::newRow("read-only folder")
-        << "folder" << QByteArray() << false << QStringLiteral("mappen är skrivskyddad");
-    QTest::newRow("read-only pirvel.ini")
-        << "file" << QByteArray() << false << QStringLiteral("filen är skrivskyddad");
-    QTest::newRow("read-only pirvel.ini, saved by root")
-        << "file" << QByteArray() << true << QStringLiteral("filen är skrivskyddad");
-    QTest::newRow("sticky folder, another's 0644 pirvel.ini")
-        << "sticky" << QByteArray() << false << QStringLiteral("behörighet");
-    QTest::newRow("disk full at the first byte") << "disk" << QByteArray("0") << false << full;
-    QTest::newRow("disk full part-way") << "disk" << QByteArray("40") << false << full;
-    QTest::newRow("disk full one byte short") << "disk" << QByteArray("137") << false << full;
-}
-
-void TestEditorSave::failedSaveKeepsTheOldFile()
-{
-    QFETCH(QString, fault);
-    QFETCH(QByteArray, after);
-    QFETCH(bool, byRoot);
-    QFETCH(QString, cause);
-    if ((byRoot || fault == "sticky") && ::geteuid() != 0)
-        QSKIP("needs root to hand out the files");
-    ExerciseFolder folder(ExerciseFolder::Editor);
-    const QByteArray before = folder.ini();
-    Form1 form;
-    QVERIFY(load(form));
-    // An edit, so that the new content differs from the old.
-    pickRow(form.List1, 1);
-    press(form.Command3);
-    pick(form.File1, QStringLiteral("ny.avi"));
-    press(form.Command3);
-    QCOMPARE(form.SignCount, qint16(5));
-    const QStringList filesBefore = folder.files();
-
-    const QString dir = folder.dir.path();
-    giveToNobody(dir);
-    const QByteArray path = QFile::encodeName(dir);
-    const QByteArray ini = QFile::encodeName(dir + "/pirvel.ini");
-    if (fault == "folder")
-        QVERIFY(::chmod(path.constData(), 0555) == 0);
-    if (fault == "file")
-        QVERIFY(::chmod(ini.constData(), 0444) == 0);
-    if (fault == "sticky") {
-        QVERIFY(::chown(path.constData(), 0, 0) == 0 && ::chmod(path.constData(), 01777) == 0);
-        QVERIFY(::chown(ini.constData(), 0, 0) == 0 && ::chmod(ini.constData(), 0644) == 0);
-    }
-    if (fault == "disk") {
-        qputenv("ENOSPC_DIR", path);
-        qputenv("ENOSPC_AFTER", after);
-        // 137 bytes is the new file's size less one: everything but the last byte fits.
-        QCOMPARE(ExerciseFolder::iniBytes(
-                     {"tecken1.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi", "ny.avi"},
-                     ExerciseFolder::pictures(), "1")
-                     .size(),
-                 138);
-        QVERIFY2(writeFaultInjected(dir), "enospc_preload is not in LD_PRELOAD");
-    }
-    {
-        AsNobody nobody(!byRoot);
-        press(form.Command1);
-    }
-    qunsetenv("ENOSPC_DIR");
-    ::chmod(path.constData(), 0700);
-    ::chmod(ini.constData(), 0644);
-
-    QCOMPARE(folder.reports, QList<int>{ErrorNumber::PathFileAccessError});
-    QVERIFY2(folder.reportTexts.first().contains(QStringLiteral("pirvel.ini")),
-             qPrintable(folder.reportTexts.first()));
-    QVERIFY2(folder.reportTexts.first().contains(cause), qPrintable(folder.reportTexts.first()));
-    QCOMPARE(folder.ends, QList<int>{1});
-    QCOMPARE(folder.ini(), before);
-    QCOMPARE(folder.files(), filesBefore);
-}
-
-void TestEditorSave::successfulSaveReplacesTheFileWhole_data()
-{
-    QTest::addColumn<uid_t>("owner");
+    QTest::addColumn<uid_t>("owner"); // of pirvel.ini
     QTest::addColumn<gid_t>("group");
     QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("saver"); // "nobody", "nobody in staff" or "root"
     QTest::addColumn<int>("folderMode");
-    const gid_t staff = groupId("staff");
-    QTest::newRow("owner saves") << Nobody << NoGroup << 0644 << "nobody" << 0700;
-    QTest::newRow("owner saves, mode 0640 kept") << Nobody << NoGroup << 0640 << "nobody" << 0700;
-    QTest::newRow("root saves nobody:staff 0664") << Nobody << staff << 0664 << "root" << 0700;
+    QTest::addColumn<QString>("saver");   // "nobody", "nobody in staff" or "root"
+    QTest::addColumn<QByteArray>("disk"); // bytes it takes before it is full, "sync": none lost
+    QTest::addColumn<QString>("cause");   // what the report must say; empty: the save succeeds
+    const QString full = QStringLiteral("disken är full");
+    const group *staffGroup = ::getgrnam("staff");
+    const gid_t staff = staffGroup ? staffGroup->gr_gid : gid_t(-1);
+    QTest::newRow("read-only folder") << Nobody << NoGroup << 0644 << 0555 << "nobody"
+                                      << QByteArray() << "mappen är skrivskyddad";
+    QTest::newRow("read-only pirvel.ini")
+        << Nobody << NoGroup << 0444 << 0700 << "nobody" << QByteArray() << "filen är skrivskyddad";
+    QTest::newRow("read-only pirvel.ini, saved by root")
+        << Nobody << NoGroup << 0444 << 0700 << "root" << QByteArray() << "filen är skrivskyddad";
+    QTest::newRow("sticky folder, another's 0644 pirvel.ini")
+        << uid_t(0) << gid_t(0) << 0644 << 01777 << "nobody" << QByteArray() << "behörighet";
+    QTest::newRow("disk full at the first byte")
+        << Nobody << NoGroup << 0644 << 0700 << "nobody" << QByteArray("0") << full;
+    QTest::newRow("disk full part-way")
+        << Nobody << NoGroup << 0644 << 0700 << "nobody" << QByteArray("40") << full;
+    QTest::newRow("disk full one byte short")
+        << Nobody << NoGroup << 0644 << 0700 << "nobody" << QByteArray("137") << full;
+    QTest::newRow("disk full told only at the flush")
+        << Nobody << NoGroup << 0644 << 0700 << "nobody" << QByteArray("sync") << full;
+    // The same conditions, only with room to write.
+    QTest::newRow("owner saves") << Nobody << NoGroup << 0644 << 0700 << "nobody" << QByteArray()
+                                 << QString();
+    QTest::newRow("owner saves, mode 0640 kept")
+        << Nobody << NoGroup << 0640 << 0700 << "nobody" << QByteArray() << QString();
+    QTest::newRow("root saves nobody:staff 0664")
+        << Nobody << staff << 0664 << 0700 << "root" << QByteArray() << QString();
     QTest::newRow("group member saves root:staff 0660")
-        << uid_t(0) << staff << 0660 << "nobody in staff" << 0700;
+        << uid_t(0) << staff << 0660 << 0700 << "nobody in staff" << QByteArray() << QString();
     QTest::newRow("sticky folder, another's 0666 pirvel.ini")
-        << uid_t(0) << gid_t(0) << 0666 << "nobody" << 01777;
+        << uid_t(0) << gid_t(0) << 0666 << 01777 << "nobody" << QByteArray() << QString();
 }
 
-void TestEditorSave::successfulSaveReplacesTheFileWhole()
+void TestEditorSave::saveKeepsTheOldFileOrReplacesItWhole()
 {
     QFETCH(uid_t, owner);
     QFETCH(gid_t, group);
     QFETCH(int, mode);
-    QFETCH(QString, saver);
     QFETCH(int, folderMode);
-    const bool asNobodyWithoutRoot = owner == Nobody && group == NoGroup && saver == "nobody";
-    if (::geteuid() != 0 && !asNobodyWithoutRoot)
+    QFETCH(QString, saver);
+    QFETCH(QByteArray, disk);
+    QFETCH(QString, cause);
+    if (::geteuid() != 0 && (owner != Nobody || group != NoGroup || saver != "nobody"))
         QSKIP("needs root to hand out the files");
     if (group == gid_t(-1))
         QSKIP("no group staff");
     ExerciseFolder folder(ExerciseFolder::Editor);
+    const QByteArray before = folder.ini();
     Form1 form;
     QVERIFY(load(form));
-    pickRow(form.List2, 0);
-    press(form.Command4);
-    pick(form.File2, QStringLiteral("ny.gif"));
-    press(form.Command4);
+    replaceEntry(side(form, 0), 1, QStringLiteral("ny.avi"));
+    const QByteArray edited =
+        iniWith(0, {"tecken1.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi", "ny.avi"});
     const QStringList filesBefore = folder.files();
-    const QString dir = folder.dir.path();
-    giveToNobody(dir);
-    const QByteArray ini = QFile::encodeName(dir + "/pirvel.ini");
+
+    // Only the modes decide what is writable: the files are handed to their owners first.
+    const QByteArray dir = QFile::encodeName(folder.dir.path());
+    const QByteArray ini = dir + "/pirvel.ini";
     if (::geteuid() == 0) {
+        for (const QString &name : folder.files())
+            QVERIFY(::chown((dir + "/" + QFile::encodeName(name)).constData(), Nobody, NoGroup) ==
+                    0);
         QVERIFY(::chown(ini.constData(), owner, group) == 0);
-        if (folderMode & S_ISVTX)
-            QVERIFY(::chown(QFile::encodeName(dir).constData(), 0, 0) == 0);
+        QVERIFY(::chown(dir.constData(), folderMode & S_ISVTX ? 0 : Nobody,
+                        folderMode & S_ISVTX ? 0 : NoGroup) == 0);
     }
     QVERIFY(::chmod(ini.constData(), mode_t(mode)) == 0);
-    QVERIFY(::chmod(QFile::encodeName(dir).constData(), mode_t(folderMode)) == 0);
-    struct stat before;
-    QVERIFY(::stat(ini.constData(), &before) == 0);
-    {
-        // The same conditions as the failures above, only with room to write.
-        AsNobody nobody(saver != "root",
-                        saver == "nobody in staff" ? QList<gid_t>{group} : QList<gid_t>{});
+    QVERIFY(::chmod(dir.constData(), mode_t(folderMode)) == 0);
+    if (!disk.isEmpty()) {
+        qputenv("ENOSPC_DIR", dir);
+        qputenv(disk == "sync" ? "ENOSPC_SYNC" : "ENOSPC_AFTER",
+                disk == "sync" ? QByteArray("1") : disk);
+        // 137 bytes is the new file's size less one: everything but the last byte fits.
+        QCOMPARE(edited.size(), 138);
+        QVERIFY2(diskFaultInjected(dir), "enospc_preload is not in LD_PRELOAD");
+    }
+    struct stat old;
+    QVERIFY(::stat(ini.constData(), &old) == 0);
+    if (saver == "root")
         press(form.Command1);
+    else
+        asNobody(saver == "nobody in staff" ? QList<gid_t>{group} : QList<gid_t>{},
+                 [&] { press(form.Command1); });
+    qunsetenv("ENOSPC_DIR");
+    ::chmod(dir.constData(), 0700);
+
+    QCOMPARE(folder.files(), filesBefore);
+    if (!cause.isEmpty()) {
+        QCOMPARE(folder.reports, QList<int>{ErrorNumber::PathFileAccessError});
+        const QString report = folder.reportTexts.first();
+        QVERIFY2(report.contains("pirvel.ini") && report.contains(cause), qPrintable(report));
+        QCOMPARE(folder.ends, QList<int>{1});
+        QCOMPARE(folder.ini(), before);
+        return;
     }
     QVERIFY2(folder.reports.isEmpty(), qPrintable(folder.reportTexts.join('\n')));
     QCOMPARE(folder.ends, QList<int>{0});
-    QCOMPARE(
-        folder.ini(),
-        ExerciseFolder::iniBytes(
-            folder.signs(), {"bild2.jpg", "bild3.bmp", "bild4.jpg", "bild5.bmp", "ny.gif"}, "1"));
-    QCOMPARE(folder.files(), filesBefore);
+    QCOMPARE(folder.ini(), edited);
     // Whoever could read or write the exercise before still can.
     struct stat now;
     QVERIFY(::stat(ini.constData(), &now) == 0);
-    QCOMPARE(now.st_uid, before.st_uid);
-    QCOMPARE(now.st_gid, before.st_gid);
-    QCOMPARE(now.st_mode, before.st_mode);
-    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    QCOMPARE(now.st_uid, old.st_uid);
+    QCOMPARE(now.st_gid, old.st_gid);
+    QCOMPARE(now.st_mode, old.st_mode);
 }
 
 QTEST_MAIN(TestEditorSave)
