@@ -26,27 +26,12 @@ namespace {
 enum Programs { Quiz = 1, Editor = 2, Both = 3 };
 using FileList = QList<QPair<QString, QByteArray>>;
 
-QByteArray ini(const QList<QByteArray> &names, const QByteArray &flag = "1")
+// The exercise's pirvel.ini with item `index` (0 to 9: sign and picture by turns) replaced.
+QByteArray ini(int index, const QByteArray &name)
 {
-    QByteArray b;
-    for (const QByteArray &n : names)
-        b += "\"" + n + "\"\r\n";
-    return b + flag + "\r\n";
-}
-
-QList<QByteArray> goodNames()
-{
-    QList<QByteArray> n;
-    for (int pair = 1; pair <= 5; ++pair)
-        n << ExerciseFolder::sign(pair).toLatin1() << ExerciseFolder::picture(pair).toLatin1();
-    return n;
-}
-
-QList<QByteArray> withName(int index, const QByteArray &name)
-{
-    QList<QByteArray> n = goodNames();
-    n[index] = name;
-    return n;
+    QStringList signs = ExerciseFolder::signs(), pictures = ExerciseFolder::pictures();
+    (index % 2 ? pictures : signs)[index / 2] = QString::fromLatin1(name);
+    return ExerciseFolder::iniBytes(signs, pictures, "1");
 }
 
 // A JPEG or GIF whose header declares a huge picture and whose data then stops.
@@ -136,7 +121,7 @@ private slots:
         QTest::addColumn<bool>("unreadable");  // pirvel.ini may not be read by the program
         QTest::addColumn<QString>("mentions"); // what the report line must show whole
 
-        const QByteArray good = ini(goodNames());
+        const QByteArray good = ExerciseFolder::iniBytes();
         QByteArray random(4096, '\0');
         QRandomGenerator rng(7);
         for (char &c : random)
@@ -150,25 +135,25 @@ private slots:
         // rows that only a whole program can show: memory, network, who may read what.
         addRow("pirvel.ini may not be read", Both, good, {}, true);
         addRow("UTF-16 pirvel.ini", Both, utf16, {}, false, "heltal");
-        addRow("M3U playlist named .mov", Quiz, ini(withName(0, "lista.mov")),
+        addRow("M3U playlist named .mov", Quiz, ini(0, "lista.mov"),
                {{"lista.mov", "#EXTM3U\n#EXTINF:1,x\n" + url("/z.mov") + "\n"}});
-        addRow("corrupt JPEG", Quiz, ini(withName(3, "trasig.jpg")),
+        addRow("corrupt JPEG", Quiz, ini(3, "trasig.jpg"),
                {{"trasig.jpg", QByteArray("\xFF\xD8\xFF\xE0", 4) + random}});
-        addRow("JPEG declaring 60000 x 60000", Quiz, ini(withName(5, "jatte.jpg")),
+        addRow("JPEG declaring 60000 x 60000", Quiz, ini(5, "jatte.jpg"),
                {{"jatte.jpg", hugeDeclared("jpg")}});
-        addRow("GIF declaring 60000 x 60000", Quiz, ini(withName(7, "jatte.gif")),
+        addRow("GIF declaring 60000 x 60000", Quiz, ini(7, "jatte.gif"),
                {{"jatte.gif", hugeDeclared("gif")}});
-        addRow("text named .bmp", Quiz, ini(withName(9, "text.bmp")), {{"text.bmp", "hej"}});
+        addRow("text named .bmp", Quiz, ini(9, "text.bmp"), {{"text.bmp", "hej"}});
         // Names reach no file outside the folder, even one that exists.
-        addRow("name sub/x.jpg", Both, ini(withName(3, "sub/x.jpg")),
+        addRow("name sub/x.jpg", Both, ini(3, "sub/x.jpg"),
                {{"sub", "<dir>"}, {"sub/x.jpg", "<link>../bild1.bmp"}}, false, "sub/x.jpg");
         // Only regular files are opened, and no open waits.
         addRow("FIFO as pirvel.ini", Both, good, {{"pirvel.ini", "<fifo>"}}, false, "pirvel.ini");
-        addRow("symbolic link to a FIFO as picture", Quiz, ini(withName(3, "lank.gif")),
+        addRow("symbolic link to a FIFO as picture", Quiz, ini(3, "lank.gif"),
                {{"ror", "<fifo>"}, {"lank.gif", "<link>ror"}}, false, "lank.gif");
         // The report quotes the whole text, NULs and all.
-        addRow("NUL in a picture name", Quiz, ini(withName(1, QByteArray("bild\0x.bmp", 10))), {},
-               false, QStringLiteral("bild\u2400x.bmp"));
+        addRow("NUL in a picture name", Quiz, ini(1, QByteArray("bild\0x.bmp", 10)), {}, false,
+               QStringLiteral("bild\u2400x.bmp"));
     }
 
     void endsWithReport()
@@ -218,13 +203,12 @@ private slots:
         const ProgramEnd end = finishProgram(p, 10000);
         // Let a connection attempt that was under way reach the listener.
         QTest::qWait(50);
-        const QString err = end.err;
         QVERIFY2(end.finished, "the program did not end within 10 s");
-        QVERIFY2(end.exitCode > 0, qPrintable(err)); // a status of its own, not a signal
-        QVERIFY2(err.contains(QStringLiteral("Körningsfel")), qPrintable(err));
+        QVERIFY2(end.exitCode > 0, qPrintable(end.err)); // a status of its own, not a signal
+        QVERIFY2(end.err.contains(QStringLiteral("Körningsfel")), qPrintable(end.err));
         QCOMPARE(m_connections, connectionsBefore);
 
-        QVERIFY2(err.contains(mentions), qPrintable(err));
+        QVERIFY2(end.err.contains(mentions), qPrintable(end.err));
         QCOMPARE(iniBytes(dir.path()), before);
 
         // The largest child so far; a picture that declares billions of pixels must not be

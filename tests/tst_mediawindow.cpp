@@ -449,10 +449,9 @@ private slots:
 
     void refusedFiles_data()
     {
-        const QString port = QString::number(m_listener.serverPort());
-        const QString url = QStringLiteral("http://127.0.0.1:%1/x.mov").arg(port);
-        const QString absolute =
-            QDir(QStringLiteral(FIXTURES_DIR)).absoluteFilePath("twocolour.avi");
+        const QByteArray port = QByteArray::number(m_listener.serverPort());
+        const QByteArray url = "http://127.0.0.1:" + port + "/x.mov", seg = url + ".ts";
+        const QByteArray absolute = QFile::encodeName(FIXTURES_DIR "/twocolour.avi");
         QTest::addColumn<QString>("name");
         // Null: no file is made; "<link>" and a target: a symbolic link; "<locked>": no reading.
         QTest::addColumn<QByteArray>("content");
@@ -465,10 +464,9 @@ private slots:
         QTest::newRow("empty name") << "" << none << notFound;
         QTest::newRow("name cut short by a NUL")
             << QStringLiteral("wide.avi") + QChar(0) + QStringLiteral("x") << none << notFound;
-        QTest::newRow("http URL") << url << none << notFound;
+        QTest::newRow("http URL") << QString(url) << none << notFound;
         QTest::newRow("lavfi device") << "av://lavfi:testsrc" << none << notFound;
-        QTest::newRow("edl URL") << QStringLiteral("edl://%1,0,1").arg(absolute) << none
-                                 << notFound;
+        QTest::newRow("edl URL") << QString("edl://" + absolute + ",0,1") << none << notFound;
         QTest::newRow("a directory") << "." << none << special;
         // Only regular files are opened, and no open waits for a writer.
         QTest::newRow("a FIFO") << "fifo" << none << special;
@@ -477,20 +475,20 @@ private slots:
             << "zero.mov" << QByteArray("<link>/dev/zero") << special;
         QTest::newRow("may not be read")
             << "wide.avi" << QByteArray("<locked>") << int(ErrorNumber::PermissionDenied);
-        QTest::newRow("m3u playlist named .avi") << "list.avi" << (url + "\n").toUtf8() << media;
+        QTest::newRow("m3u playlist named .avi") << "list.avi" << url + "\n" << media;
         QTest::newRow("extended m3u naming a local clip, named .avi")
-            << "local.avi" << QStringLiteral("#EXTM3U\n#EXTINF:1,x\n%1\n").arg(absolute).toUtf8()
+            << "local.avi"
+            << "#EXTM3U\n#EXTINF:1,x\n" + absolute + "\n"
             << media;
         QTest::newRow("HLS playlist named .mpg")
             << "live.mpg"
-            << QStringLiteral("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n"
-                              "#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:1.0,\n%1\n#EXT-X-ENDLIST\n")
-                   .arg(QStringLiteral("http://127.0.0.1:%1/seg.ts").arg(port))
-                   .toUtf8()
+            << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n"
+               "#EXT-X-MEDIA-SEQUENCE:0\n#EXTINF:1.0,\n" +
+                   seg + "\n#EXT-X-ENDLIST\n"
             << media;
         QTest::newRow("mpv EDL named .mov")
             << "cut.mov"
-            << QStringLiteral("# mpv EDL v0\n%1,0,0.5\n%2,0,0.5\n").arg(absolute, url).toUtf8()
+            << "# mpv EDL v0\n" + absolute + ",0,0.5\n" + url + ",0,0.5\n"
             << media;
         QTest::newRow("ffconcat list naming a clip of the folder, named .mov")
             << "list.mov" << QByteArray("ffconcat version 1.0\nfile twocolour.avi\n") << media;

@@ -3,6 +3,7 @@
 
 #include "common/pairingfile.h"
 #include "common/runtimeerror.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,18 +21,6 @@ class TestPairingFile : public QObject
 private:
     QTemporaryDir m_dir;
     QString m_previous;
-
-    void writeRaw(const QByteArray &bytes)
-    {
-        QFile f(PairingFileName);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    QByteArray readRaw()
-    {
-        QFile f(PairingFileName);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
 
     static QStringList tenNames()
     {
@@ -96,7 +85,7 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, strings);
-        writeRaw(content);
+        QVERIFY(ExerciseFolder::writeFile(PairingFileName, content));
         SequentialInput in(PairingFileName);
         for (const QString &expected : strings)
             QCOMPARE(in.readString(), expected);
@@ -154,7 +143,7 @@ private slots:
         if (content == "<dir>")
             QVERIFY(QDir().mkdir(PairingFileName));
         else if (!content.isNull())
-            writeRaw(content);
+            QVERIFY(ExerciseFolder::writeFile(PairingFileName, content));
         try {
             SequentialInput in(PairingFileName);
             QStringList names;
@@ -186,7 +175,7 @@ private slots:
         out.writeInteger(-2);
         out.commit();
 
-        const QByteArray bytes = readRaw();
+        const QByteArray bytes = ExerciseFolder::ini();
         QVERIFY(bytes.startsWith("\"\xe4lg.avi\"\r\n\"a,b.jpg\"\r\n"));
         QVERIFY(bytes.endsWith("\"\x80.jpg\"\r\n-2\r\n"));
         QCOMPARE(bytes.count('\n'), 11);
@@ -211,11 +200,11 @@ private slots:
     void refusesNamesThatCannotReadBack()
     {
         QFETCH(QString, name);
-        writeRaw("old");
+        QVERIFY(ExerciseFolder::writeFile(PairingFileName, "old"));
         QVERIFY(!isStorableName(name));
         SequentialOutput out(PairingFileName);
         QVERIFY_THROWS_EXCEPTION(RuntimeError, out.writeString(name));
-        QCOMPARE(readRaw(), QByteArray("old"));
+        QCOMPARE(ExerciseFolder::ini(), QByteArray("old"));
         // Refusing one name does not refuse the next.
         out.writeString(QStringLiteral("älg.avi"));
     }
@@ -235,13 +224,13 @@ private slots:
     {
         if (::geteuid() == 0)
             QSKIP("root writes to read-only folders");
-        writeRaw("old content");
+        QVERIFY(ExerciseFolder::writeFile(PairingFileName, "old content"));
         QVERIFY(::chmod(".", 0555) == 0);
         SequentialOutput out(PairingFileName);
         out.writeString(QStringLiteral("a.avi"));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, out.commit());
         ::chmod(".", 0755);
-        QCOMPARE(readRaw(), QByteArray("old content"));
+        QCOMPARE(ExerciseFolder::ini(), QByteArray("old content"));
     }
 };
 
