@@ -82,26 +82,22 @@ struct Clip
     const char *rotate = nullptr;
 };
 
-const QList<Clip> &clips()
-{
-    const QSize small(160, 120), portrait(120, 160), pal(720, 576);
-    static const QList<Clip> list{
-        {"mpeg4.avi", small, small, "-c:v mpeg4"},
-        {"mjpeg.avi", small, small, "-c:v mjpeg"},
-        {"dv-4x3.avi", pal, {768, 576}, "-c:v dvvideo -aspect 4:3"},
-        {"dv-16x9.avi", pal, {1024, 576}, "-c:v dvvideo -aspect 16:9"},
-        {"h264-aac.mov", small, small, "-c:v libx264 -c:a aac"},
-        {"hevc.mov", small, small, "-c:v libx265"},
-        {"rotated-90.mov", portrait, portrait, "-c:v libx264", "transpose=clock", "rotate=90"},
-        {"rotated-180.mov", small, small, "-c:v libx264", "hflip,vflip", "rotate=180"},
-        {"rotated-270.mov", portrait, portrait, "-c:v libx264", "transpose=cclock", "rotate=270"},
-        {"mpeg1.mpg", small, small, "-c:v mpeg1video -f mpeg"},
-        {"mpeg2.mpeg", small, small, "-c:v mpeg2video -f mpeg"},
-        {"mpeg2-vob.mpeg", small, small, "-c:v mpeg2video -f vob"},
-        {"mpeg2-late.mpeg", small, small, "-c:v mpeg2video -f mpeg -output_ts_offset 10"},
-    };
-    return list;
-}
+const QSize small(160, 120), portrait(120, 160), pal(720, 576);
+const Clip clips[] = {
+    {"mpeg4.avi", small, small, "-c:v mpeg4"},
+    {"mjpeg.avi", small, small, "-c:v mjpeg"},
+    {"dv-4x3.avi", pal, {768, 576}, "-c:v dvvideo -aspect 4:3"},
+    {"dv-16x9.avi", pal, {1024, 576}, "-c:v dvvideo -aspect 16:9"},
+    {"h264-aac.mov", small, small, "-c:v libx264 -c:a aac"},
+    {"hevc.mov", small, small, "-c:v libx265"},
+    {"rotated-90.mov", portrait, portrait, "-c:v libx264", "transpose=clock", "rotate=90"},
+    {"rotated-180.mov", small, small, "-c:v libx264", "hflip,vflip", "rotate=180"},
+    {"rotated-270.mov", portrait, portrait, "-c:v libx264", "transpose=cclock", "rotate=270"},
+    {"mpeg1.mpg", small, small, "-c:v mpeg1video -f mpeg"},
+    {"mpeg2.mpeg", small, small, "-c:v mpeg2video -f mpeg"},
+    {"mpeg2-vob.mpeg", small, small, "-c:v mpeg2video -f vob"},
+    {"mpeg2-late.mpeg", small, small, "-c:v mpeg2video -f mpeg -output_ts_offset 10"},
+};
 
 bool ffmpeg(const QStringList &args)
 {
@@ -147,7 +143,7 @@ private slots:
         MediaWindow::setAudioOutput(QStringLiteral("null"));
         QVERIFY(m_listener.listen(QHostAddress::LocalHost));
         QVERIFY(m_clips.isValid());
-        for (const Clip &c : clips()) {
+        for (const Clip &c : clips) {
             const QString size = QStringLiteral("%1x%2").arg(c.drawn.width()).arg(c.drawn.height());
             QString graph = QStringLiteral("color=c=red:s=%1:r=25:d=0.48,drawbox=y=ih/2:h=ih/2:"
                                            "c=blue:t=fill[a];color=c=lime:s=%1:r=25:d=0.52[b];"
@@ -172,11 +168,8 @@ private slots:
         QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.avi"),
                             m_clips.filePath("twocolour.avi")));
         connect(&m_listener, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *s = m_listener.nextPendingConnection()) {
-                ++m_connections;
-                s->close();
-                s->deleteLater();
-            }
+            ++m_connections;
+            delete m_listener.nextPendingConnection();
         });
     }
 
@@ -203,7 +196,7 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QSize>("shown");
-        for (const Clip &c : clips())
+        for (const Clip &c : clips)
             QTest::newRow(c.name) << QString::fromLatin1(c.name) << c.shown;
     }
 
