@@ -3,6 +3,7 @@
 
 #include "common/pairingfile.h"
 #include "common/runtimeerror.h"
+#include "tests/support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,25 +22,19 @@ private:
     QTemporaryDir m_dir;
     QString m_previous;
 
-    void writeRaw(const QByteArray &bytes)
+    static QStringList tenNames()
     {
-        QFile f(PairingFileName);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QStringList n;
+        for (int i = 1; i <= 5; ++i)
+            n << QStringLiteral("s%1.avi").arg(i) << QStringLiteral("p%1.jpg").arg(i);
+        return n;
     }
-    QByteArray readRaw()
-    {
-        QFile f(PairingFileName);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
-
-    static QByteArray elevenLines(const QByteArray &last = "1", const QByteArray &eol = "\r\n")
+    static QByteArray elevenLines(const QByteArray &last = "1")
     {
         QByteArray b;
-        for (int i = 1; i <= 5; ++i)
-            b += "\"s" + QByteArray::number(i) + ".avi\"" + eol + "\"p" + QByteArray::number(i) +
-                 ".jpg\"" + eol;
-        return b + last + eol;
+        for (const QString &n : tenNames())
+            b += '"' + n.toLatin1() + "\"\r\n";
+        return b + last + "\r\n";
     }
 
 private slots:
@@ -48,17 +43,18 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_previous = QDir::currentPath();
         QDir::setCurrent(m_dir.path());
+        QDir(PairingFileName).removeRecursively();
         QFile::remove(PairingFileName);
     }
     void cleanup() { QDir::setCurrent(m_previous); }
 
+    // Quoted names read back, commas, Windows-1252 letters and case included, stand with the
+    // writing below.
     void readsItems_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QStringList>("strings");
 
-        QTest::newRow("quoted names, CR LF")
-            << QByteArray("\"a.avi\"\r\n\"b.jpg\"\r\n") << QStringList{"a.avi", "b.jpg"};
         QTest::newRow("LF only") << QByteArray("\"a.avi\"\n\"b.jpg\"\n")
                                  << QStringList{"a.avi", "b.jpg"};
         QTest::newRow("last line without end")
@@ -69,8 +65,6 @@ private slots:
             << QByteArray("a b.avi   \r\nc.jpg\r\n") << QStringList{"a b.avi", "c.jpg"};
         QTest::newRow("unquoted item ends at comma")
             << QByteArray("a.avi,b.jpg\r\n") << QStringList{"a.avi", "b.jpg"};
-        QTest::newRow("comma inside quotes survives")
-            << QByteArray("\"a,b.avi\"\r\n\"c.jpg\"\r\n") << QStringList{"a,b.avi", "c.jpg"};
         QTest::newRow("two quoted items on one line")
             << QByteArray("\"a.avi\",\"b.jpg\"\r\n") << QStringList{"a.avi", "b.jpg"};
         QTest::newRow("text after closing quote dropped")
@@ -79,113 +73,84 @@ private slots:
             << QByteArray("\"a.avi\r\n\"b.jpg\"\r\n") << QStringList{"a.avi", "b.jpg"};
         QTest::newRow("empty line is an empty item")
             << QByteArray("\r\n\"b.jpg\"\r\n") << QStringList{"", "b.jpg"};
-        QTest::newRow("Windows-1252 letters")
-            << QByteArray("\"\xe4lg.avi\"\r\n\"\xf6\x80.jpg\"\r\n")
-            << QStringList{QStringLiteral("älg.avi"), QStringLiteral("ö€.jpg")};
-        QTest::newRow("case kept")
-            << QByteArray("\"Sol.AVI\"\r\n\"sol.avi\"\r\n") << QStringList{"Sol.AVI", "sol.avi"};
     }
     void readsItems()
     {
         QFETCH(QByteArray, content);
         QFETCH(QStringList, strings);
-        writeRaw(content);
+        QVERIFY(ExerciseFolder::writeFile(PairingFileName, content));
         SequentialInput in(PairingFileName);
         for (const QString &expected : strings)
             QCOMPARE(in.readString(), expected);
     }
 
-    void readsWholeFileIgnoringExtraLines()
+    // Ten names, then the flag; what follows is never read.
+    void readsWholeFile_data()
     {
-        writeRaw(elevenLines("2") + "\"more\"\r\ngarbage, 12\r\n");
-        SequentialInput in(PairingFileName);
-        for (int i = 1; i <= 5; ++i) {
-            QCOMPARE(in.readString(), QStringLiteral("s%1.avi").arg(i));
-            QCOMPARE(in.readString(), QStringLiteral("p%1.jpg").arg(i));
-        }
-        QCOMPARE(in.readInteger(), qint16(2));
-    }
+        QTest::addColumn<QByteArray>("content"); // null: no file at all; "<dir>": a folder
+        QTest::addColumn<int>("number");         // the run-time error; 0: none
+        QTest::addColumn<QString>("result");     // the flag read, or what the error names
 
-    void readsFlag_data()
-    {
-        QTest::addColumn<QByteArray>("flag");
-        QTest::addColumn<int>("value");
-        QTest::newRow("0") << QByteArray("0") << 0;
-        QTest::newRow("1") << QByteArray("1") << 1;
-        QTest::newRow("2 kept") << QByteArray("2") << 2;
-        QTest::newRow("-1 kept") << QByteArray("-1") << -1;
-        QTest::newRow("spaces around") << QByteArray("  7  ") << 7;
-        QTest::newRow("lowest") << QByteArray("-32768") << -32768;
-        QTest::newRow("highest") << QByteArray("32767") << 32767;
-    }
-    void readsFlag()
-    {
-        QFETCH(QByteArray, flag);
-        QFETCH(int, value);
-        writeRaw(elevenLines(flag));
-        SequentialInput in(PairingFileName);
-        for (int i = 0; i < 10; ++i)
-            in.readString();
-        QCOMPARE(int(in.readInteger()), value);
-    }
+        const int past = ErrorNumber::InputPastEndOfFile, type = ErrorNumber::TypeMismatch;
+        const int overflow = ErrorNumber::Overflow, notFound = ErrorNumber::FileNotFound;
+        const int access = ErrorNumber::PathFileAccessError;
+        QTest::newRow("flag 0") << elevenLines("0") << 0 << "0";
+        QTest::newRow("flag 1") << elevenLines("1") << 0 << "1";
+        QTest::newRow("flag 2 kept, the lines after it unread")
+            << elevenLines("2") + "\"more\"\r\ngarbage, 12\r\n"
+            << 0 << "2";
+        QTest::newRow("flag -1 kept") << elevenLines("-1") << 0 << "-1";
+        QTest::newRow("flag with spaces around") << elevenLines("  7  ") << 0 << "7";
+        QTest::newRow("lowest flag") << elevenLines("-32768") << 0 << "-32768";
+        QTest::newRow("highest flag") << elevenLines("32767") << 0 << "32767";
 
-    void failures_data()
-    {
-        QTest::addColumn<QByteArray>("content"); // empty QByteArray(): no file at all
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("mentions");
-
-        QTest::newRow("missing file")
-            << QByteArray() << int(ErrorNumber::FileNotFound) << "pirvel.ini";
-        QTest::newRow("empty file")
-            << QByteArray("") << int(ErrorNumber::InputPastEndOfFile) << "0 värden";
-        QTest::newRow("ten lines only") << elevenLines("").left(elevenLines("").size() - 2)
-                                        << int(ErrorNumber::InputPastEndOfFile) << "10 värden";
-        QTest::newRow("flag abc") << elevenLines("abc") << int(ErrorNumber::TypeMismatch)
-                                  << "rad 11";
-        QTest::newRow("flag empty")
-            << elevenLines("") << int(ErrorNumber::TypeMismatch) << "rad 11";
-        QTest::newRow("flag 1.5") << elevenLines("1.5") << int(ErrorNumber::TypeMismatch)
-                                  << "\"1.5\"";
-        QTest::newRow("flag 40000")
-            << elevenLines("40000") << int(ErrorNumber::Overflow) << "40000";
-        QTest::newRow("flag -40000")
-            << elevenLines("-40000") << int(ErrorNumber::Overflow) << "-40000";
+        QTest::newRow("missing file") << QByteArray() << notFound << "pirvel.ini";
+        QTest::newRow("a folder") << QByteArray("<dir>") << access << "mapp";
+        QTest::newRow("empty file") << QByteArray("") << past << "0 värden";
+        QTest::newRow("ten lines only") << elevenLines("").chopped(2) << past << "10 värden";
+        QTest::newRow("flag abc") << elevenLines("abc") << type << "rad 11";
+        QTest::newRow("flag empty") << elevenLines("") << type << "rad 11";
+        QTest::newRow("flag 1.5") << elevenLines("1.5") << type << "\"1.5\"";
+        QTest::newRow("flag 40000") << elevenLines("40000") << overflow << "40000";
+        QTest::newRow("flag -40000") << elevenLines("-40000") << overflow << "-40000";
         QTest::newRow("flag far too many digits")
-            << elevenLines("99999999999999999999999") << int(ErrorNumber::Overflow) << "rad 11";
-        QTest::newRow("endless single line")
-            << QByteArray(200000, 'x') << int(ErrorNumber::TypeMismatch) << "rad 1";
-        QTest::newRow("a name in another folder")
-            << elevenLines().replace("p2.jpg", "../p2.jpg") << int(ErrorNumber::FileNotFound)
-            << "rad 4: namnet \"../p2.jpg\"";
-        QTest::newRow("a folder as a name") << elevenLines().replace("\"s3.avi\"", "..")
-                                            << int(ErrorNumber::PathFileAccessError) << "rad 5";
+            << elevenLines("99999999999999999999999") << overflow << "rad 11";
+        QTest::newRow("endless single line") << QByteArray(200000, 'x') << type << "rad 1";
+        // Every name is a file of the folder itself.
+        QTest::newRow("a name in another folder") << elevenLines().replace("p2.jpg", "../p2.jpg")
+                                                  << notFound << "rad 4: namnet \"../p2.jpg\"";
+        QTest::newRow("an absolute name")
+            << elevenLines().replace("s1.avi", "/etc/hostname") << notFound << "rad 1";
+        QTest::newRow("a folder in the Windows way")
+            << elevenLines().replace("p3.jpg", "a\\b.jpg") << notFound << "rad 6";
+        QTest::newRow("the folder itself")
+            << elevenLines().replace("\"s4.avi\"", ".") << access << "rad 7";
+        QTest::newRow("the folder above")
+            << elevenLines().replace("\"s3.avi\"", "..") << access << "rad 5";
     }
-    void failures()
+    void readsWholeFile()
     {
         QFETCH(QByteArray, content);
         QFETCH(int, number);
-        QFETCH(QString, mentions);
-        if (!content.isNull())
-            writeRaw(content);
+        QFETCH(QString, result);
+        if (content == "<dir>")
+            QVERIFY(QDir().mkdir(PairingFileName));
+        else if (!content.isNull())
+            QVERIFY(ExerciseFolder::writeFile(PairingFileName, content));
         try {
             SequentialInput in(PairingFileName);
+            QStringList names;
             for (int i = 0; i < 10; ++i)
-                in.readString();
-            in.readInteger();
-            QFAIL("no run-time error");
+                names << in.readString();
+            const qint16 flag = in.readInteger();
+            QCOMPARE(number, 0);
+            QCOMPARE(names, tenNames());
+            QCOMPARE(QString::number(flag), result);
         } catch (const RuntimeError &e) {
             QCOMPARE(e.number(), number);
-            QVERIFY2(e.text().contains(mentions), qPrintable(e.text()));
+            QVERIFY2(e.text().contains(result), qPrintable(e.text()));
             QVERIFY2(e.text().contains(QLatin1String("pirvel.ini")), qPrintable(e.text()));
         }
-    }
-
-    void directoryInsteadOfFile()
-    {
-        QVERIFY(QDir().mkdir(PairingFileName));
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, SequentialInput in(PairingFileName));
-        QDir().rmdir(PairingFileName);
     }
 
     void writesExactBytesAndReadsThemBack()
@@ -196,12 +161,14 @@ private slots:
                                    QStringLiteral("bil.mpg"),   QStringLiteral("bil.bmp"),
                                    QStringLiteral("fisk.mpeg"), QStringLiteral("fisk.jpeg"),
                                    QStringLiteral("träd.avi"),  QStringLiteral("€.jpg")};
-        for (const QString &n : names)
+        for (const QString &n : names) {
+            QVERIFY(isStorableName(n));
             out.writeString(n);
+        }
         out.writeInteger(-2);
         out.commit();
 
-        const QByteArray bytes = readRaw();
+        const QByteArray bytes = ExerciseFolder::ini();
         QVERIFY(bytes.startsWith("\"\xe4lg.avi\"\r\n\"a,b.jpg\"\r\n"));
         QVERIFY(bytes.endsWith("\"\x80.jpg\"\r\n-2\r\n"));
         QCOMPARE(bytes.count('\n'), 11);
@@ -226,11 +193,13 @@ private slots:
     void refusesNamesThatCannotReadBack()
     {
         QFETCH(QString, name);
-        writeRaw("old");
+        QVERIFY(ExerciseFolder::writeFile(PairingFileName, "old"));
         QVERIFY(!isStorableName(name));
         SequentialOutput out(PairingFileName);
         QVERIFY_THROWS_EXCEPTION(RuntimeError, out.writeString(name));
-        QCOMPARE(readRaw(), QByteArray("old"));
+        QCOMPARE(ExerciseFolder::ini(), QByteArray("old"));
+        // Refusing one name does not refuse the next.
+        out.writeString(QStringLiteral("älg.avi"));
     }
 
     void saveOverAFolderFailsAndKeepsIt()
@@ -242,29 +211,19 @@ private slots:
         QVERIFY(QFileInfo(PairingFileName + "/inside").isDir());
         QCOMPARE(QDir().entryList({"pirvel.ini*"}, QDir::AllEntries | QDir::Hidden),
                  QStringList{PairingFileName});
-        QDir(PairingFileName).removeRecursively();
-    }
-
-    void refusingOneNameDoesNotRefuseTheNext()
-    {
-        QVERIFY(!isStorableName(QStringLiteral("日本.avi")));
-        QVERIFY(isStorableName(QStringLiteral("älg.avi")));
-        SequentialOutput out(PairingFileName);
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, out.writeString(QStringLiteral("日本.avi")));
-        out.writeString(QStringLiteral("älg.avi"));
     }
 
     void failedSaveKeepsOldFile()
     {
         if (::geteuid() == 0)
             QSKIP("root writes to read-only folders");
-        writeRaw("old content");
+        QVERIFY(ExerciseFolder::writeFile(PairingFileName, "old content"));
         QVERIFY(::chmod(".", 0555) == 0);
         SequentialOutput out(PairingFileName);
         out.writeString(QStringLiteral("a.avi"));
         QVERIFY_THROWS_EXCEPTION(RuntimeError, out.commit());
         ::chmod(".", 0755);
-        QCOMPARE(readRaw(), QByteArray("old content"));
+        QCOMPARE(ExerciseFolder::ini(), QByteArray("old content"));
     }
 };
 

@@ -15,19 +15,13 @@
 
 namespace {
 
-struct Read
-{
-    QStringList names;
-    qint16 flag = 0;
-};
-
-bool readAll(Read &out)
+bool readAll(QStringList &names, qint16 &flag)
 {
     try {
         SequentialInput in(PairingFileName);
         for (int i = 0; i < 10; ++i)
-            out.names << in.readString();
-        out.flag = in.readInteger();
+            names << in.readString();
+        flag = in.readInteger();
         return true;
     } catch (const RuntimeError &e) {
         if (e.text().isEmpty())
@@ -53,21 +47,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
         f.write(reinterpret_cast<const char *>(data), qint64(size));
     }
-    Read first;
-    if (!readAll(first))
+    QStringList names, again;
+    qint16 flag = 0, flagAgain = 0;
+    if (!readAll(names, flag))
         return 0;
-
-    for (const QString &n : first.names)
+    for (const QString &n : names)
         if (!isStorableName(n))
             return 0;
     SequentialOutput out(PairingFileName);
-    for (const QString &n : first.names)
+    for (const QString &n : names)
         out.writeString(n);
-    out.writeInteger(first.flag);
+    out.writeInteger(flag);
     out.commit();
-
-    Read second;
-    if (!readAll(second) || second.names != first.names || second.flag != first.flag)
+    if (!readAll(again, flagAgain) || again != names || flagAgain != flag)
         std::abort();
     return 0;
 }
