@@ -1,11 +1,12 @@
-// The editor window as the supervisor meets it: frame, places and sizes, fonts and colours,
-// the digits level with the list rows, tab order and focus, the file lists' contents, and
-// which user actions raise a click.
+// The editor window as the supervisor meets it: the frame, every control inside the window and
+// clear of the others, texts that fit their boxes in the fonts the window was drawn in, the
+// flat look and the kit's style, the digits level with the list rows, tab order and focus, the
+// file lists' contents, and which user actions raise a click.
 
 #include "tests/editorgestures.h"
 
+#include "common/look.h"
 #include "common/mediawindow.h"
-#include "common/twips.h"
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
 #include "editor/rowlabel.h"
@@ -27,19 +28,19 @@ class TestEditorLook : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { MediaWindow::setAudioOutput(QStringLiteral("null")); }
+    void initTestCase();
     void init();
     void cleanup();
 
     void windowFrameAndCaption();
-    void controlPlaces();
-    void realDisplayClicksLandOnTheirControls();
-    void fontsAndTexts_data();
-    void fontsAndTexts();
-    void colours();
+    void controlsStandClearInsideTheWindow();
+    void textsFitTheirBoxes_data();
+    void textsFitTheirBoxes();
+    void flatLookOnTheDrawnWindow();
+    void realProgramKeepsTheKitStyle();
     void digitsStandLevelWithRows_data();
     void digitsStandLevelWithRows();
-    void fileListsShowSeventeenRows();
+    void fileListsShowSeventeenRowsAndScroll();
     void tabOrderAndStartFocus();
     void enterAndEscapeClickNoButton_data();
     void enterAndEscapeClickNoButton();
@@ -55,6 +56,12 @@ private:
     ExerciseFolder *m_folder = nullptr;
     Form1 *m_form = nullptr;
 };
+
+void TestEditorLook::initTestCase()
+{
+    MediaWindow::setAudioOutput(QStringLiteral("null"));
+    useKitStyle(); // as main() does
+}
 
 void TestEditorLook::init()
 {
@@ -93,9 +100,11 @@ void TestEditorLook::windowFrameAndCaption()
              qPrintable(QString("%1 %2").arg(off.x()).arg(off.y())));
 }
 
-// Every control inside the window and clear of the others. A digit column reaches under the
-// left border of its list, but its digits stay clear of the list.
-void TestEditorLook::controlPlaces()
+// Every control inside the window and clear of the others; a digit column reaches under the
+// left border of its list, but its digits stay clear of the list. The places where the
+// real-display test and the screenshot script click lie on the controls they are named after
+// ("command3" on Command3, "list1_row2" on List1).
+void TestEditorLook::controlsStandClearInsideTheWindow()
 {
     const QStringList names = {"Label2_0", "Label2_1", "Command3", "Label3_0", "Command4",
                                "Label3_1", "File1",    "Label1_0", "List1",    "File2",
@@ -126,14 +135,10 @@ void TestEditorLook::controlPlaces()
                          !a->geometry().intersects(b->geometry()),
                      qPrintable(a->objectName() + " and " + b->objectName()));
     // The check box stands in its frame, below the file lists.
-    QVERIFY(m_form->Check1->isVisible());
+    QVERIFY(m_form->Picture1->geometry().contains(
+        m_form->Check1->geometry().translated(m_form->Picture1->pos())));
     QVERIFY(m_form->Check1->mapTo(m_form, QPoint()).y() > m_form->File1->geometry().bottom());
-}
 
-// The places where the real-display test and the screenshot script click lie on the controls
-// they are named after ("command3" on Command3, "list1_row2" on List1).
-void TestEditorLook::realDisplayClicksLandOnTheirControls()
-{
     QFile script(QStringLiteral(SOURCE_DIR "/tests/editor_xvfb.sh"));
     QVERIFY(script.open(QIODevice::ReadOnly));
     static const QRegularExpression place(
@@ -154,45 +159,32 @@ void TestEditorLook::realDisplayClicksLandOnTheirControls()
     QVERIFY(checked >= 5);
 }
 
-void TestEditorLook::fontsAndTexts_data()
+// The row's name is the control's. The body font is a bold sans-serif of 9.75 pt, the headings
+// 18 pt, italic and underlined.
+void TestEditorLook::textsFitTheirBoxes_data()
 {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("heading");
-    QTest::newRow("sign heading") << "Label2_0"
-                                  << "P I R V E L " << true;
-    QTest::newRow("picture heading") << "Label2_1"
-                                     << "B I L D " << true;
-    QTest::newRow("sign button") << "Command3"
-                                 << "Lägg till/Ta bort" << false;
-    QTest::newRow("picture button") << "Command4"
-                                    << "Lägg till/Ta bort" << false;
-    QTest::newRow("Spara") << "Command1"
-                           << "Spara" << false;
-    QTest::newRow("Avbryt") << "Command2"
-                            << "Avbryt" << false;
-    QTest::newRow("hide box") << "Check1"
-                              << "Göm bild vid rätt svar" << false;
-    QTest::newRow("sign digits") << "Label1_0"
-                                 << "1 2 3 4 5 " << false;
-    QTest::newRow("picture digits") << "Label1_1"
-                                    << "1 2 3 4 5 " << false;
-    QTest::newRow("sign name box") << "Label3_0"
-                                   << "" << false;
-    QTest::newRow("picture name box") << "Label3_1"
-                                      << "" << false;
-    QTest::newRow("sign files") << "File1"
-                                << "" << false;
-    QTest::newRow("chosen pictures") << "List2"
-                                     << "" << false;
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Label2_0") << true << "P I R V E L ";
+    QTest::newRow("Label2_1") << true << "B I L D ";
+    QTest::newRow("Command3") << false << "Lägg till/Ta bort";
+    QTest::newRow("Command4") << false << "Lägg till/Ta bort";
+    QTest::newRow("Command1") << false << "Spara";
+    QTest::newRow("Command2") << false << "Avbryt";
+    QTest::newRow("Check1") << false << "Göm bild vid rätt svar";
+    QTest::newRow("Label1_0") << false << "1 2 3 4 5 ";
+    QTest::newRow("Label1_1") << false << "1 2 3 4 5 ";
+    QTest::newRow("Label3_0") << false << "";
+    QTest::newRow("Label3_1") << false << "";
+    QTest::newRow("File1") << false << "";
+    QTest::newRow("List2") << false << "";
 }
 
-void TestEditorLook::fontsAndTexts()
+void TestEditorLook::textsFitTheirBoxes()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, text);
     QFETCH(bool, heading);
-    auto *w = m_form->findChild<QWidget *>(name);
+    QFETCH(QString, text);
+    auto *w = m_form->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(w);
     const QFont f = w->font();
     const QFontMetrics metrics(f);
@@ -205,55 +197,93 @@ void TestEditorLook::fontsAndTexts()
         if (qobject_cast<QCheckBox *>(w))          // the text stands right of the box
             room.setWidth(room.width() - w->style()->pixelMetric(QStyle::PM_IndicatorWidth));
     }
-    // The text fits its box (a digit column line by line), and a list's rows fit a line of text.
-    if (auto *digits = qobject_cast<RowLabel *>(w)) {
-        for (const QString &line : digits->lines())
-            QVERIFY(metrics.horizontalAdvance(line) < room.width());
-        QVERIFY(metrics.height() <= digits->lineHeight());
+    // The text fits its box, a digit column digit by digit, and a list row holds a line.
+    const int rowHeight = m_form->List1->visualItemRect(m_form->List1->item(0)).height();
+    if (qobject_cast<RowLabel *>(w)) {
+        for (const QString &digit : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            QVERIFY(metrics.horizontalAdvance(digit) < room.width());
+        QVERIFY(metrics.height() <= rowHeight);
     } else {
-        QVERIFY2(metrics.horizontalAdvance(text) < room.width(), qPrintable(name));
-        QVERIFY2(metrics.height() <= room.height(), qPrintable(name));
+        QVERIFY(metrics.horizontalAdvance(text) < room.width());
+        QVERIFY(metrics.height() <= (qobject_cast<ListBox *>(w) ? rowHeight : room.height()));
     }
-    if (qobject_cast<ListBox *>(w))
-        QVERIFY(metrics.height() <= ListBox::RowHeight);
-    // Headings stand out from the rest.
-    if (heading)
-        QVERIFY(QFontInfo(f).pixelSize() > QFontInfo(m_form->Command1->font()).pixelSize() * 3 / 2);
-    QVERIFY(f.bold());
-    QCOMPARE(f.italic(), heading);
+    const QFontInfo info(f);
+    QCOMPARE(info.pixelSize(), qRound((heading ? 18 : 9.75) * 96 / 72));
+    QVERIFY(info.bold());
+    QCOMPARE(info.italic(), heading);
     QCOMPARE(f.underline(), heading);
-    const QString family = QFontInfo(f).family();
-    QVERIFY2(family == "Liberation Sans" || family == "DejaVu Sans" || family.contains("Sans"),
-             qPrintable(family));
+    QVERIFY2(info.family().contains("Sans"), qPrintable(info.family()));
 }
 
-void TestEditorLook::colours()
+// The fill, and the flat look: a single dark line one pixel wide round each name box and
+// button, focused or not, and a name that sits at the top of its box.
+void TestEditorLook::flatLookOnTheDrawnWindow()
 {
     const QColor yellow(255, 255, 128);
     QCOMPARE(m_form->palette().color(QPalette::Window), yellow);
-    QVERIFY(m_form->autoFillBackground());
     for (const char *name : {"Label2_0", "Label2_1", "Label1_0", "Label1_1"})
         QCOMPARE(m_form->findChild<QWidget *>(name)->palette().color(QPalette::Window), yellow);
     const QColor interior = m_form->palette().color(QPalette::Base);
-    for (const char *name : {"Label3_0", "Label3_1", "Picture1"}) {
-        auto *w = m_form->findChild<QFrame *>(name);
-        QCOMPARE(w->palette().color(QPalette::Window), interior);
-        QVERIFY(w->autoFillBackground());
-        QCOMPARE(w->frameShape(), QFrame::Box);
-        QCOMPARE(w->frameShadow(), QFrame::Plain);
-        QCOMPARE(w->lineWidth(), 1);
-    }
-    // Sampled from the drawn window: the fill, and the one-pixel dark line round a name box.
+    for (const char *name : {"Label3_0", "Label3_1", "Picture1"})
+        QCOMPARE(m_form->findChild<QWidget *>(name)->palette().color(QPalette::Window), interior);
+    QVERIFY(QTest::qWaitForWindowActive(m_form));
+    m_form->Command1->setFocus();
+    m_form->Label3[0]->setText(ExerciseFolder::sign(1));
     const QImage shot = m_form->grab().toImage();
     QCOMPARE(shot.pixelColor(5, 5), yellow);
-    const QRect box = m_form->Label3[0]->geometry();
-    QVERIFY(shot.pixelColor(box.left(), box.center().y()).lightness() < 80);
-    QCOMPARE(shot.pixelColor(box.left() + 1, box.center().y()), interior);
-    QCOMPARE(shot.pixelColor(box.left() - 1, box.center().y()), yellow);
-    // Buttons too: a dark line, then the flat face.
-    const QRect button = m_form->Command1->geometry();
-    QVERIFY(shot.pixelColor(button.left(), button.center().y()).lightness() < 80);
-    QVERIFY(shot.pixelColor(button.left() + 3, button.center().y()).lightness() > 180);
+    const QList<QWidget *> framed = {m_form->Label3[0], m_form->Label3[1], m_form->Picture1,
+                                     m_form->Command1, m_form->Command2};
+    for (QWidget *w : framed) {
+        const QRect r = w->geometry();
+        for (const auto &[edge, in] : {QPair{QPoint(r.left(), r.center().y()), QPoint(1, 0)},
+                                       QPair{QPoint(r.center().x(), r.top()), QPoint(0, 1)}}) {
+            QVERIFY2(shot.pixelColor(edge).lightness() < 80, qPrintable(w->objectName()));
+            QVERIFY2(shot.pixelColor(edge + in).lightness() > 180, qPrintable(w->objectName()));
+            QCOMPARE(shot.pixelColor(edge - in), yellow);
+        }
+    }
+    // The name sits at the top of its box: it stays where it is when the box grows.
+    auto inkTop = [](const QImage &image) {
+        for (int y = 1; y < image.height() - 1; ++y)
+            for (int x = 1; x < image.width() - 1; ++x)
+                if (image.pixelColor(x, y).lightness() < 100)
+                    return y;
+        return -1;
+    };
+    QLabel *name = m_form->Label3[0];
+    const int top = inkTop(name->grab().toImage());
+    QVERIFY(top > 0);
+    name->resize(name->width(), name->height() * 3);
+    QCOMPARE(inkTop(name->grab().toImage()), top);
+}
+
+// The real editor, on a desktop whose theme asks for another style, draws its check box as this
+// window does in the style both programs choose.
+void TestEditorLook::realProgramKeepsTheKitStyle()
+{
+    const QString exe = QCoreApplication::applicationDirPath() + "/../editor/kolmiras";
+    QVERIFY2(QFile::exists(exe), qPrintable(exe));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_STYLE_OVERRIDE", "Windows");
+    // The minimal platform saves each painting of a window as outputNNNN.png where it runs.
+    env.insert("QT_QPA_PLATFORM", "minimal");
+    env.insert("QT_DEBUG_BACKINGSTORE", "1");
+    QProcess editor;
+    editor.setProcessEnvironment(env);
+    editor.start(exe, {});
+    QImage drawn;
+    auto firstDrawing = [&] { // of the main window, not of the backdrop
+        for (const QString &saved : QDir().entryList({"output*.png"}, QDir::Files, QDir::Name))
+            if (QImage image(saved); image.size() == m_form->size())
+                return image;
+        return QImage();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!(drawn = firstDrawing()).isNull(), 20000);
+    editor.kill();
+    editor.waitForFinished();
+    const QRect box = m_form->Check1->geometry().translated(m_form->Picture1->pos());
+    const QImage here = m_form->grab(box).toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(drawn.copy(box).convertToFormat(QImage::Format_RGB32), here);
 }
 
 void TestEditorLook::digitsStandLevelWithRows_data()
@@ -263,40 +293,45 @@ void TestEditorLook::digitsStandLevelWithRows_data()
     QTest::newRow("pictures") << 1;
 }
 
+// Digit n's ink stands level with row n of the list beside it, and five rows fill the list
+// inside its border, with no scroll bar.
 void TestEditorLook::digitsStandLevelWithRows()
 {
     QFETCH(int, which);
     ListBox *list = which == 0 ? m_form->List1 : m_form->List2;
     RowLabel *digits = m_form->Label1[which];
-    QCOMPARE(digits->lines(), (QStringList{"1", "2", "3", "4", "5"}));
-    QCOMPARE(digits->lineHeight(), ListBox::RowHeight);
     QCOMPARE(list->count(), 5);
-    // Five rows exactly fill the list inside its one-pixel border: no scroll bar.
-    QCOMPARE(list->viewport()->height(), 5 * ListBox::RowHeight);
+    const int rowHeight = list->visualItemRect(list->item(0)).height();
+    QCOMPARE(list->viewport()->height(), 5 * rowHeight);
+    QVERIFY(!list->verticalScrollBar()->isVisible());
+    const QImage shot = m_form->grab().toImage();
+    const QRect column = digits->geometry().intersected(QRect(0, 0, list->x(), shot.height()));
+    QList<QPair<int, int>> runs; // ink rows of the column, one run a digit
+    for (int y = column.top(); y <= column.bottom(); ++y) {
+        bool ink = false;
+        for (int x = column.left(); x <= column.right(); ++x)
+            ink = ink || shot.pixelColor(x, y).lightness() < 100;
+        if (ink && (runs.isEmpty() || runs.last().second < y - 1))
+            runs.append({y, y});
+        else if (ink)
+            runs.last().second = y;
+    }
+    QCOMPARE(runs.size(), 5);
     for (int row = 0; row < 5; ++row) {
         const QRect r = list->visualItemRect(list->item(row));
-        QCOMPARE(r.height(), ListBox::RowHeight);
-        const int rowTop = list->viewport()->mapTo(m_form, r.topLeft()).y();
-        QCOMPARE(rowTop, digits->y() + row * digits->lineHeight());
-    }
-    // And the drawn digit n lies within row n's band.
-    const QImage shot = digits->grab().toImage();
-    for (int row = 0; row < 5; ++row) {
-        int ink = 0;
-        for (int y = row * digits->lineHeight(); y < (row + 1) * digits->lineHeight(); ++y)
-            for (int x = 0; x < shot.width(); ++x)
-                ink += shot.pixelColor(x, y).lightness() < 100;
-        QVERIFY2(ink > 5, qPrintable(QString::number(row)));
+        const int middle = list->viewport()->mapTo(m_form, r.center()).y();
+        QVERIFY2(qAbs((runs[row].first + runs[row].second) / 2 - middle) <= 2,
+                 qPrintable(QString::number(row)));
     }
 }
 
-void TestEditorLook::fileListsShowSeventeenRows()
+// Seventeen rows show at a time, and twenty videos scroll.
+void TestEditorLook::fileListsShowSeventeenRowsAndScroll()
 {
     for (FileListBox *list : {m_form->File1, m_form->File2}) {
-        QCOMPARE(list->viewport()->height(), 17 * ListBox::RowHeight);
+        QCOMPARE(list->viewport()->height(), 17 * list->visualItemRect(list->item(0)).height());
         QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
-    // Twenty videos scroll.
     for (int i = 0; i < 20; ++i)
         ExerciseFolder::copyClip("editor/red200.avi",
                                  QStringLiteral("v%1.avi").arg(i, 2, 10, QChar('0')));
