@@ -1,6 +1,8 @@
-// The quiz window as the learner sees it, read back from grab(): where every control stands,
-// how far the red gauge fills for each value, that the scale digits stand level with the fill
-// lines, and that a picture fills its whole box whatever its proportions.
+// The quiz window as the learner sees it, read back from grab(): every control inside the
+// window and clear of the others, captions that fit in the fonts the window was drawn in, the
+// video's one-pixel line, how far the red gauge fills for each value, that the scale digits
+// stand level with the fill lines, and that a picture fills its whole box whatever its
+// proportions.
 
 #include "tests/support/testsupport.h"
 
