@@ -359,6 +359,7 @@ private slots:
             QCOMPARE(form.MCIWnd1->fileName(), ExerciseFolder::sign(3));
         QVERIFY(folder.reports.isEmpty());
     }
+
     // A closing video of two hours (one frame an hour): "Sluta" or closing the window while it
     // plays ends the program then, not when the video is over. Other input stays unheard.
     void leavingTheClosingVideoEndsAtOnce_data()
