@@ -1,11 +1,12 @@
-// The editor window as the supervisor meets it: frame, places and sizes, fonts and colours,
-// the digits level with the list rows, tab order and focus, the file lists' contents, and
-// which user actions raise a click.
+// The editor window as the supervisor meets it: the frame, every control inside the window and
+// clear of the others, texts that fit their boxes in the fonts the window was drawn in, the
+// flat look and the kit's style, the digits level with the list rows, tab order and focus, the
+// file lists' contents, and which user actions raise a click.
 
 #include "tests/editorgestures.h"
 
+#include "common/look.h"
 #include "common/mediawindow.h"
-#include "common/twips.h"
 #include "editor/checkbox.h"
 #include "editor/listbox.h"
 #include "editor/rowlabel.h"
@@ -26,469 +27,470 @@ class TestEditorLook : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase() { MediaWindow::setAudioOutput(QStringLiteral("null")); }
-    void init();
-    void cleanup();
-
-    void windowFrameAndCaption();
-    void controlPlaces();
-    void realDisplayClicksLandOnTheirControls();
-    void fontsAndTexts_data();
-    void fontsAndTexts();
-    void colours();
-    void digitsStandLevelWithRows_data();
-    void digitsStandLevelWithRows();
-    void fileListsShowSeventeenRows();
-    void tabOrderAndStartFocus();
-    void enterAndEscapeClickNoButton_data();
-    void enterAndEscapeClickNoButton();
-    void fileListContents_data();
-    void fileListContents();
-    void emptyFolderOffersNothingToPick();
-    void clicksFromMouseAndArrowKeys();
-    void userTogglesTheBoxBetweenClearAndTicked();
-    void hoverShowsALongNameWhole_data();
-    void hoverShowsALongNameWhole();
-
-private:
     ExerciseFolder *m_folder = nullptr;
     Form1 *m_form = nullptr;
-};
 
-void TestEditorLook::init()
-{
-    m_folder = new ExerciseFolder(ExerciseFolder::Editor);
-    m_form = new Form1;
-    guarded([this] { m_form->Form_Load(); });
-    QVERIFY(!program().ended);
-    m_form->showCentred();
-    QVERIFY(QTest::qWaitForWindowExposed(m_form));
-}
+private slots:
+    void initTestCase()
+    {
+        MediaWindow::setAudioOutput(QStringLiteral("null"));
+        useKitStyle(); // as main() does
+    }
 
-void TestEditorLook::cleanup()
-{
-    delete m_form;
-    m_form = nullptr;
-    delete m_folder;
-    m_folder = nullptr;
-}
+    void init()
+    {
+        m_folder = new ExerciseFolder(ExerciseFolder::Editor);
+        m_form = new Form1;
+        guarded([this] { m_form->Form_Load(); });
+        QVERIFY(!program().ended);
+        m_form->showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form));
+    }
 
-void TestEditorLook::windowFrameAndCaption()
-{
-    QCOMPARE(m_form->windowTitle(),
-             QStringLiteral("Pirvel handledarsektion ( välj 5 pirvel och 5 tillhörande bilder )"));
-    QCOMPARE(m_form->size(), QSize(634, 455));
-    QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
-    const Qt::WindowFlags flags = m_form->windowFlags();
-    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
-    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
-    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
-    // An icon of its own for the window manager's title bar and task switcher.
-    QVERIFY(!m_form->windowIcon().isNull());
-    QVERIFY(m_form->windowIcon().cacheKey() != QApplication::windowIcon().cacheKey());
-    const QRect screen = m_form->screen()->availableGeometry();
-    const QPoint off = m_form->frameGeometry().center() - screen.center();
-    QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1,
-             qPrintable(QString("%1 %2").arg(off.x()).arg(off.y())));
-}
+    void cleanup()
+    {
+        delete m_form;
+        m_form = nullptr;
+        delete m_folder;
+        m_folder = nullptr;
+    }
 
-// Every control inside the window and clear of the others. A digit column reaches under the
-// left border of its list, but its digits stay clear of the list.
-void TestEditorLook::controlPlaces()
-{
-    const QStringList names = {"Label2_0", "Label2_1", "Command3", "Label3_0", "Command4",
-                               "Label3_1", "File1",    "Label1_0", "List1",    "File2",
-                               "Label1_1", "List2",    "MCIWnd1",  "Image1",   "Picture1",
-                               "Command1", "Command2"};
-    QList<QWidget *> controls;
-    for (const QString &name : names) {
+    void windowFrameAndCaption()
+    {
+        QCOMPARE(
+            m_form->windowTitle(),
+            QStringLiteral("Pirvel handledarsektion ( välj 5 pirvel och 5 tillhörande bilder )"));
+        QCOMPARE(m_form->size(), QSize(634, 455));
+        QCOMPARE(m_form->minimumSize(), m_form->maximumSize());
+        const Qt::WindowFlags flags = m_form->windowFlags();
+        QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        // An icon of its own for the window manager's title bar and task switcher.
+        QVERIFY(!m_form->windowIcon().isNull());
+        QVERIFY(m_form->windowIcon().cacheKey() != QApplication::windowIcon().cacheKey());
+        const QRect screen = m_form->screen()->availableGeometry();
+        const QPoint off = m_form->frameGeometry().center() - screen.center();
+        QVERIFY2(qAbs(off.x()) <= 1 && qAbs(off.y()) <= 1,
+                 qPrintable(QString("%1 %2").arg(off.x()).arg(off.y())));
+    }
+
+    // Every control inside the window and clear of the others; a digit column reaches under the
+    // left border of its list, but its digits stay clear of the list. The places where the
+    // real-display test and the screenshot script click lie on the controls they are named after
+    // ("command3" on Command3, "list1_row2" on List1).
+    void controlsStandClearInsideTheWindow()
+    {
+        const QStringList names = {"Label2_0", "Label2_1", "Command3", "Label3_0", "Command4",
+                                   "Label3_1", "File1",    "Label1_0", "List1",    "File2",
+                                   "Label1_1", "List2",    "MCIWnd1",  "Image1",   "Picture1",
+                                   "Command1", "Command2"};
+        QList<QWidget *> controls;
+        for (const QString &name : names) {
+            auto *w = m_form->findChild<QWidget *>(name);
+            QVERIFY2(w && w->parentWidget() == m_form, qPrintable(name));
+            QVERIFY2(w->isVisible() && w->isEnabled(), qPrintable(name));
+            QVERIFY2(m_form->rect().contains(w->geometry()), qPrintable(name));
+            controls << w;
+        }
+        for (int which = 0; which < 2; ++which) {
+            const QRect list = (which == 0 ? m_form->List1 : m_form->List2)->geometry();
+            const QImage digits = m_form->Label1[which]->grab().toImage();
+            for (int y = 0; y < digits.height(); ++y)
+                for (int x = list.left() - m_form->Label1[which]->x(); x < digits.width(); ++x)
+                    QVERIFY(digits.pixelColor(x, y).lightness() >= 100);
+        }
+        auto ownList = [&](QWidget *a, QWidget *b) {
+            return (a == m_form->Label1[0] && b == m_form->List1) ||
+                   (a == m_form->Label1[1] && b == m_form->List2);
+        };
+        for (QWidget *a : controls)
+            for (QWidget *b : controls)
+                QVERIFY2(a == b || ownList(a, b) || ownList(b, a) ||
+                             !a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + " and " + b->objectName()));
+        // The check box stands in its frame, below the file lists.
+        QVERIFY(m_form->Picture1->geometry().contains(
+            m_form->Check1->geometry().translated(m_form->Picture1->pos())));
+        QVERIFY(m_form->Check1->mapTo(m_form, QPoint()).y() > m_form->File1->geometry().bottom());
+
+        QFile script(QStringLiteral(SOURCE_DIR "/tests/editor_xvfb.sh"));
+        QVERIFY(script.open(QIODevice::ReadOnly));
+        static const QRegularExpression place(
+            QStringLiteral("^([a-z]+\\d)[a-z_0-9]*=\"(\\d+) (\\d+)\""));
+        int checked = 0;
+        for (const QByteArray &line : script.readAll().split('\n')) {
+            const QRegularExpressionMatch m = place.match(QString::fromLatin1(line));
+            if (!m.hasMatch())
+                continue;
+            QString name = m.captured(1);
+            name[0] = name[0].toUpper();
+            const QWidget *hit = m_form->childAt(m.captured(2).toInt(), m.captured(3).toInt());
+            while (hit && hit->parentWidget() != m_form)
+                hit = hit->parentWidget();
+            QVERIFY2(hit && hit->objectName() == name, qPrintable(QString::fromLatin1(line)));
+            ++checked;
+        }
+        QVERIFY(checked >= 5);
+    }
+
+    // The row's name is the control's. The body font is a bold sans-serif of 9.75 pt, the headings
+    // 18 pt, italic and underlined.
+    void textsFitTheirBoxes_data()
+    {
+        QTest::addColumn<bool>("heading");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Label2_0") << true << "P I R V E L ";
+        QTest::newRow("Label2_1") << true << "B I L D ";
+        QTest::newRow("Command3") << false << "Lägg till/Ta bort";
+        QTest::newRow("Command4") << false << "Lägg till/Ta bort";
+        QTest::newRow("Command1") << false << "Spara";
+        QTest::newRow("Command2") << false << "Avbryt";
+        QTest::newRow("Check1") << false << "Göm bild vid rätt svar";
+        QTest::newRow("Label1_0") << false << "1 2 3 4 5 ";
+        QTest::newRow("Label1_1") << false << "1 2 3 4 5 ";
+        QTest::newRow("Label3_0") << false << "";
+        QTest::newRow("Label3_1") << false << "";
+        QTest::newRow("File1") << false << "";
+        QTest::newRow("List2") << false << "";
+    }
+
+    void textsFitTheirBoxes()
+    {
+        QFETCH(bool, heading);
+        QFETCH(QString, text);
+        auto *w = m_form->findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(w);
+        const QFont f = w->font();
+        const QFontMetrics metrics(f);
+        QRect room = w->contentsRect();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            QCOMPARE(l->text(), text);
+        if (auto *b = qobject_cast<QAbstractButton *>(w)) {
+            QCOMPARE(b->text(), text);
+            QVERIFY(!text.contains(QLatin1Char('&'))); // no access key
+            if (qobject_cast<QCheckBox *>(w))          // the text stands right of the box
+                room.setWidth(room.width() - w->style()->pixelMetric(QStyle::PM_IndicatorWidth));
+        }
+        // The text fits its box, a digit column digit by digit, and a list row holds a line.
+        const int rowHeight = m_form->List1->visualItemRect(m_form->List1->item(0)).height();
+        if (qobject_cast<RowLabel *>(w)) {
+            for (const QString &digit : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+                QVERIFY(metrics.horizontalAdvance(digit) < room.width());
+            QVERIFY(metrics.height() <= rowHeight);
+        } else {
+            QVERIFY(metrics.horizontalAdvance(text) < room.width());
+            QVERIFY(metrics.height() <= (qobject_cast<ListBox *>(w) ? rowHeight : room.height()));
+        }
+        const QFontInfo info(f);
+        QCOMPARE(info.pixelSize(), qRound((heading ? 18 : 9.75) * 96 / 72));
+        QVERIFY(info.bold());
+        QCOMPARE(info.italic(), heading);
+        QCOMPARE(f.underline(), heading);
+        QVERIFY2(info.family().contains("Sans"), qPrintable(info.family()));
+    }
+
+    // The fill, and the flat look: a single dark line one pixel wide round each name box and
+    // button, focused or not, and a name that sits at the top of its box.
+    void flatLookOnTheDrawnWindow()
+    {
+        const QColor yellow(255, 255, 128);
+        QCOMPARE(m_form->palette().color(QPalette::Window), yellow);
+        for (const char *name : {"Label2_0", "Label2_1", "Label1_0", "Label1_1"})
+            QCOMPARE(m_form->findChild<QWidget *>(name)->palette().color(QPalette::Window), yellow);
+        const QColor interior = m_form->palette().color(QPalette::Base);
+        for (const char *name : {"Label3_0", "Label3_1", "Picture1"})
+            QCOMPARE(m_form->findChild<QWidget *>(name)->palette().color(QPalette::Window),
+                     interior);
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+        m_form->Command1->setFocus();
+        m_form->Label3[0]->setText(ExerciseFolder::sign(1));
+        const QImage shot = m_form->grab().toImage();
+        QCOMPARE(shot.pixelColor(5, 5), yellow);
+        const QList<QWidget *> framed = {m_form->Label3[0], m_form->Label3[1], m_form->Picture1,
+                                         m_form->Command1, m_form->Command2};
+        for (QWidget *w : framed) {
+            const QRect r = w->geometry();
+            for (const auto &[edge, in] : {QPair{QPoint(r.left(), r.center().y()), QPoint(1, 0)},
+                                           QPair{QPoint(r.center().x(), r.top()), QPoint(0, 1)}}) {
+                QVERIFY2(shot.pixelColor(edge).lightness() < 80, qPrintable(w->objectName()));
+                QVERIFY2(shot.pixelColor(edge + in).lightness() > 180, qPrintable(w->objectName()));
+                QCOMPARE(shot.pixelColor(edge - in), yellow);
+            }
+        }
+        // The name sits at the top of its box: it stays where it is when the box grows.
+        auto inkTop = [](const QImage &image) {
+            for (int y = 1; y < image.height() - 1; ++y)
+                for (int x = 1; x < image.width() - 1; ++x)
+                    if (image.pixelColor(x, y).lightness() < 100)
+                        return y;
+            return -1;
+        };
+        QLabel *name = m_form->Label3[0];
+        const int top = inkTop(name->grab().toImage());
+        QVERIFY(top > 0);
+        name->resize(name->width(), name->height() * 3);
+        QCOMPARE(inkTop(name->grab().toImage()), top);
+    }
+
+    // The real editor, on a desktop whose theme asks for another style, draws its check box as this
+    // window does in the style both programs choose.
+    void realProgramKeepsTheKitStyle()
+    {
+        const QString exe = QCoreApplication::applicationDirPath() + "/../editor/kolmiras";
+        QVERIFY2(QFile::exists(exe), qPrintable(exe));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_STYLE_OVERRIDE", "Windows");
+        // The minimal platform saves each painting of a window as outputNNNN.png where it runs.
+        env.insert("QT_QPA_PLATFORM", "minimal");
+        env.insert("QT_DEBUG_BACKINGSTORE", "1");
+        QProcess editor;
+        editor.setProcessEnvironment(env);
+        editor.start(exe, {});
+        QImage drawn;
+        auto firstDrawing = [&] { // of the main window, not of the backdrop
+            for (const QString &saved : QDir().entryList({"output*.png"}, QDir::Files, QDir::Name))
+                if (QImage image(saved); image.size() == m_form->size())
+                    return image;
+            return QImage();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!(drawn = firstDrawing()).isNull(), 20000);
+        editor.kill();
+        editor.waitForFinished();
+        const QRect box = m_form->Check1->geometry().translated(m_form->Picture1->pos());
+        const QImage here = m_form->grab(box).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(drawn.copy(box).convertToFormat(QImage::Format_RGB32), here);
+    }
+
+    void digitsStandLevelWithRows_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::newRow("signs") << 0;
+        QTest::newRow("pictures") << 1;
+    }
+
+    // Digit n's ink stands level with row n of the list beside it, and five rows fill the list
+    // inside its border, with no scroll bar.
+    void digitsStandLevelWithRows()
+    {
+        QFETCH(int, which);
+        ListBox *list = which == 0 ? m_form->List1 : m_form->List2;
+        RowLabel *digits = m_form->Label1[which];
+        QCOMPARE(list->count(), 5);
+        const int rowHeight = list->visualItemRect(list->item(0)).height();
+        QCOMPARE(list->viewport()->height(), 5 * rowHeight);
+        QVERIFY(!list->verticalScrollBar()->isVisible());
+        const QImage shot = m_form->grab().toImage();
+        const QRect column = digits->geometry().intersected(QRect(0, 0, list->x(), shot.height()));
+        QList<QPair<int, int>> runs; // ink rows of the column, one run a digit
+        for (int y = column.top(); y <= column.bottom(); ++y) {
+            bool ink = false;
+            for (int x = column.left(); x <= column.right(); ++x)
+                ink = ink || shot.pixelColor(x, y).lightness() < 100;
+            if (ink && (runs.isEmpty() || runs.last().second < y - 1))
+                runs.append({y, y});
+            else if (ink)
+                runs.last().second = y;
+        }
+        QCOMPARE(runs.size(), 5);
+        for (int row = 0; row < 5; ++row) {
+            const QRect r = list->visualItemRect(list->item(row));
+            const int middle = list->viewport()->mapTo(m_form, r.center()).y();
+            QVERIFY2(qAbs((runs[row].first + runs[row].second) / 2 - middle) <= 2,
+                     qPrintable(QString::number(row)));
+        }
+    }
+
+    // Seventeen rows show at a time, and twenty videos scroll.
+    void fileListsShowSeventeenRowsAndScroll()
+    {
+        for (FileListBox *list : {m_form->File1, m_form->File2}) {
+            QCOMPARE(list->viewport()->height(), 17 * list->visualItemRect(list->item(0)).height());
+            QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+        }
+        for (int i = 0; i < 20; ++i)
+            ExerciseFolder::copyClip("editor/red200.avi",
+                                     QStringLiteral("v%1.avi").arg(i, 2, 10, QChar('0')));
+        m_form->File1->Refresh();
+        QCOMPARE(m_form->File1->count(), 27);
+        QTRY_VERIFY(m_form->File1->verticalScrollBar()->maximum() > 0);
+    }
+
+    void tabOrderAndStartFocus()
+    {
+        QVERIFY(QTest::qWaitForWindowActive(m_form));
+        QCOMPARE(QApplication::focusWidget(), m_form->File1);
+        QStringList walked;
+        QWidget *w = m_form->File1;
+        do {
+            walked << w->objectName();
+            QTest::keyClick(w, Qt::Key_Tab);
+            w = QApplication::focusWidget();
+        } while (w && w != m_form->File1 && walked.size() < 20);
+        walked.removeAll(QStringLiteral("MCIWnd1")); // may or may not take the focus
+        QCOMPARE(walked, (QStringList{"File1", "File2", "List1", "List2", "Command1", "Command2",
+                                      "Picture1", "Check1", "Command3", "Command4"}));
+    }
+
+    void enterAndEscapeClickNoButton_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("file list") << "File1";
+        QTest::newRow("chosen list") << "List1";
+        QTest::newRow("check box") << "Check1";
+    }
+
+    void enterAndEscapeClickNoButton()
+    {
+        QFETCH(QString, name);
+        for (QPushButton *b : m_form->findChildren<QPushButton *>()) {
+            QVERIFY(!b->autoDefault());
+            QVERIFY(!b->isDefault());
+        }
         auto *w = m_form->findChild<QWidget *>(name);
-        QVERIFY2(w && w->parentWidget() == m_form, qPrintable(name));
-        QVERIFY2(w->isVisible() && w->isEnabled(), qPrintable(name));
-        QVERIFY2(m_form->rect().contains(w->geometry()), qPrintable(name));
-        controls << w;
+        w->setFocus();
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+            QTest::keyClick(w, key);
+        QVERIFY(m_folder->ends.isEmpty());
+        QVERIFY(m_folder->messages.isEmpty());
+        QVERIFY(m_form->isVisible());
+        QCOMPARE(entries(m_form->List1), ExerciseFolder::signs());
     }
-    for (int which = 0; which < 2; ++which) {
-        const QRect list = (which == 0 ? m_form->List1 : m_form->List2)->geometry();
-        const QImage digits = m_form->Label1[which]->grab().toImage();
-        for (int y = 0; y < digits.height(); ++y)
-            for (int x = list.left() - m_form->Label1[which]->x(); x < digits.width(); ++x)
-                QVERIFY(digits.pixelColor(x, y).lightness() >= 100);
+
+    void fileListContents_data()
+    {
+        QTest::addColumn<QStringList>("extra"); // names ending in "/" are folders
+        QTest::addColumn<QStringList>("videos");
+        QTest::addColumn<QStringList>("pictures");
+        const QStringList v = {"ny.avi",      "Tecken1.avi", "tecken1.avi", "tecken2.avi",
+                               "tecken3.avi", "tecken4.avi", "tecken5.avi"};
+        const QStringList p = {"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp",
+                               "bild4.jpg", "bild5.bmp", "ny.gif"};
+        QTest::newRow("the folder as made") << QStringList() << v << p;
+        QTest::newRow("every pattern, any letter case, alphabetical")
+            << QStringList{"A.MPG", "b.Mpeg", "c.MOV", "D.JPEG", "e.GIF", "f.Jpg"}
+            << QStringList{"A.MPG",       "b.Mpeg",      "c.MOV",       "ny.avi",
+                           "Tecken1.avi", "tecken1.avi", "tecken2.avi", "tecken3.avi",
+                           "tecken4.avi", "tecken5.avi"}
+            << QStringList{"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp", "bild4.jpg",
+                           "bild5.bmp", "D.JPEG",    "e.GIF",     "f.Jpg",     "ny.gif"};
+        QTest::newRow("other extensions, hidden files and folders stay out")
+            << QStringList{"x.mp4",     "x.avi.bak", "x.png",      ".dold.avi",
+                           ".dold.gif", "mapp.avi/", "bilder.jpg/"}
+            << v << p;
+        QTest::newRow("names the pairing file cannot store stay out")
+            << QStringList{"citat\".avi", "rad\nbrytning.avi", "vagn\rretur.gif", "日本.avi",
+                           "ω.jpg",       "snö på ängen.avi",  "café, nr 2.gif"}
+            << QStringList{"ny.avi",      "snö på ängen.avi", "Tecken1.avi", "tecken1.avi",
+                           "tecken2.avi", "tecken3.avi",      "tecken4.avi", "tecken5.avi"}
+            << QStringList{"Bild1.bmp", "bild1.bmp", "bild2.jpg",      "bild3.bmp",
+                           "bild4.jpg", "bild5.bmp", "café, nr 2.gif", "ny.gif"};
     }
-    auto ownList = [&](QWidget *a, QWidget *b) {
-        return (a == m_form->Label1[0] && b == m_form->List1) ||
-               (a == m_form->Label1[1] && b == m_form->List2);
-    };
-    for (QWidget *a : controls)
-        for (QWidget *b : controls)
-            QVERIFY2(a == b || ownList(a, b) || ownList(b, a) ||
-                         !a->geometry().intersects(b->geometry()),
-                     qPrintable(a->objectName() + " and " + b->objectName()));
-    // The check box stands in its frame, below the file lists.
-    QVERIFY(m_form->Check1->isVisible());
-    QVERIFY(m_form->Check1->mapTo(m_form, QPoint()).y() > m_form->File1->geometry().bottom());
-}
 
-// The places where the real-display test and the screenshot script click lie on the controls
-// they are named after ("command3" on Command3, "list1_row2" on List1).
-void TestEditorLook::realDisplayClicksLandOnTheirControls()
-{
-    QFile script(QStringLiteral(SOURCE_DIR "/tests/editor_xvfb.sh"));
-    QVERIFY(script.open(QIODevice::ReadOnly));
-    static const QRegularExpression place(
-        QStringLiteral("^([a-z]+\\d)[a-z_0-9]*=\"(\\d+) (\\d+)\""));
-    int checked = 0;
-    for (const QByteArray &line : script.readAll().split('\n')) {
-        const QRegularExpressionMatch m = place.match(QString::fromLatin1(line));
-        if (!m.hasMatch())
-            continue;
-        QString name = m.captured(1);
-        name[0] = name[0].toUpper();
-        const QWidget *hit = m_form->childAt(m.captured(2).toInt(), m.captured(3).toInt());
-        while (hit && hit->parentWidget() != m_form)
-            hit = hit->parentWidget();
-        QVERIFY2(hit && hit->objectName() == name, qPrintable(QString::fromLatin1(line)));
-        ++checked;
+    void fileListContents()
+    {
+        QFETCH(QStringList, extra);
+        QFETCH(QStringList, videos);
+        QFETCH(QStringList, pictures);
+        for (const QString &name : extra) {
+            if (name.endsWith(QLatin1Char('/')))
+                QVERIFY(QDir().mkdir(name.chopped(1)));
+            else
+                QVERIFY(ExerciseFolder::writeFile(name, "x"));
+        }
+        // The lists are made with the window, in the folder current at that moment.
+        Form1 form;
+        QCOMPARE(entries(form.File1), videos);
+        QCOMPARE(entries(form.File2), pictures);
+        QCOMPARE(form.File1->Path(), QDir::currentPath());
+        QCOMPARE(form.File1->Pattern(), QStringLiteral("*.avi;*.mov;*.mpg;*.mpeg"));
+        QCOMPARE(form.File2->Pattern(), QStringLiteral("*.bmp;*.gif;*.jpg;*.jpeg"));
     }
-    QVERIFY(checked >= 5);
-}
 
-void TestEditorLook::fontsAndTexts_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("heading");
-    QTest::newRow("sign heading") << "Label2_0"
-                                  << "P I R V E L " << true;
-    QTest::newRow("picture heading") << "Label2_1"
-                                     << "B I L D " << true;
-    QTest::newRow("sign button") << "Command3"
-                                 << "Lägg till/Ta bort" << false;
-    QTest::newRow("picture button") << "Command4"
-                                    << "Lägg till/Ta bort" << false;
-    QTest::newRow("Spara") << "Command1"
-                           << "Spara" << false;
-    QTest::newRow("Avbryt") << "Command2"
-                            << "Avbryt" << false;
-    QTest::newRow("hide box") << "Check1"
-                              << "Göm bild vid rätt svar" << false;
-    QTest::newRow("sign digits") << "Label1_0"
-                                 << "1 2 3 4 5 " << false;
-    QTest::newRow("picture digits") << "Label1_1"
-                                    << "1 2 3 4 5 " << false;
-    QTest::newRow("sign name box") << "Label3_0"
-                                   << "" << false;
-    QTest::newRow("picture name box") << "Label3_1"
-                                      << "" << false;
-    QTest::newRow("sign files") << "File1"
-                                << "" << false;
-    QTest::newRow("chosen pictures") << "List2"
-                                     << "" << false;
-}
-
-void TestEditorLook::fontsAndTexts()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    QFETCH(bool, heading);
-    auto *w = m_form->findChild<QWidget *>(name);
-    QVERIFY(w);
-    const QFont f = w->font();
-    const QFontMetrics metrics(f);
-    QRect room = w->contentsRect();
-    if (auto *l = qobject_cast<QLabel *>(w))
-        QCOMPARE(l->text(), text);
-    if (auto *b = qobject_cast<QAbstractButton *>(w)) {
-        QCOMPARE(b->text(), text);
-        QVERIFY(!text.contains(QLatin1Char('&'))); // no access key
-        if (qobject_cast<QCheckBox *>(w))          // the text stands right of the box
-            room.setWidth(room.width() - w->style()->pixelMetric(QStyle::PM_IndicatorWidth));
+    void emptyFolderOffersNothingToPick()
+    {
+        QTemporaryDir empty;
+        QDir::setCurrent(empty.path());
+        Form1 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(form.File1->count(), 0);
+        QCOMPARE(form.File2->count(), 0);
+        QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, QPoint(20, 8));
+        QTest::keyClick(form.File2, Qt::Key_Down);
+        QCOMPARE(form.SignMode, qint16(0));
+        QCOMPARE(form.Label3[0]->text(), QString());
+        QCOMPARE(form.Label3[1]->text(), QString());
+        QCOMPARE(form.MCIWnd1->fileName(), QString());
+        QVERIFY(m_folder->reports.isEmpty());
     }
-    // The text fits its box (a digit column line by line), and a list's rows fit a line of text.
-    if (auto *digits = qobject_cast<RowLabel *>(w)) {
-        for (const QString &line : digits->lines())
-            QVERIFY(metrics.horizontalAdvance(line) < room.width());
-        QVERIFY(metrics.height() <= digits->lineHeight());
-    } else {
-        QVERIFY2(metrics.horizontalAdvance(text) < room.width(), qPrintable(name));
-        QVERIFY2(metrics.height() <= room.height(), qPrintable(name));
+
+    void clicksFromMouseAndArrowKeys()
+    {
+        FileListBox *files = m_form->File2;
+        pickRow(files, 2);
+        QCOMPARE(m_form->Label3[1]->text(), entries(files).at(2));
+        QTest::keyClick(files, Qt::Key_Down);
+        QCOMPARE(m_form->Label3[1]->text(), entries(files).at(3));
+        QTest::keyClick(files, Qt::Key_Up);
+        QTest::keyClick(files, Qt::Key_Up);
+        QCOMPARE(m_form->Label3[1]->text(), entries(files).at(1));
+        // A pick of the entry already selected previews it again.
+        m_form->Label3[1]->clear();
+        pickRow(files, 1);
+        QCOMPARE(m_form->Label3[1]->text(), entries(files).at(1));
+        // The chosen lists raise it as well, for keys too.
+        pickRow(m_form->List2, 0);
+        QTest::keyClick(m_form->List2, Qt::Key_Down);
+        QCOMPARE(m_form->PictureRemoveIndex, qint16(1));
+        QCOMPARE(m_form->Label3[1]->text(), ExerciseFolder::picture(2));
+        // A key that moves nothing raises nothing.
+        m_form->Label3[1]->clear();
+        QTest::keyClick(m_form->List2, Qt::Key_Right);
+        QCOMPARE(m_form->Label3[1]->text(), QString());
+        QVERIFY(m_folder->reports.isEmpty());
     }
-    if (qobject_cast<ListBox *>(w))
-        QVERIFY(metrics.height() <= ListBox::RowHeight);
-    // Headings stand out from the rest.
-    if (heading)
-        QVERIFY(QFontInfo(f).pixelSize() > QFontInfo(m_form->Command1->font()).pixelSize() * 3 / 2);
-    QVERIFY(f.bold());
-    QCOMPARE(f.italic(), heading);
-    QCOMPARE(f.underline(), heading);
-    const QString family = QFontInfo(f).family();
-    QVERIFY2(family == "Liberation Sans" || family == "DejaVu Sans" || family.contains("Sans"),
-             qPrintable(family));
-}
 
-void TestEditorLook::colours()
-{
-    const QColor yellow(255, 255, 128);
-    QCOMPARE(m_form->palette().color(QPalette::Window), yellow);
-    QVERIFY(m_form->autoFillBackground());
-    for (const char *name : {"Label2_0", "Label2_1", "Label1_0", "Label1_1"})
-        QCOMPARE(m_form->findChild<QWidget *>(name)->palette().color(QPalette::Window), yellow);
-    const QColor interior = m_form->palette().color(QPalette::Base);
-    for (const char *name : {"Label3_0", "Label3_1", "Picture1"}) {
-        auto *w = m_form->findChild<QFrame *>(name);
-        QCOMPARE(w->palette().color(QPalette::Window), interior);
-        QVERIFY(w->autoFillBackground());
-        QCOMPARE(w->frameShape(), QFrame::Box);
-        QCOMPARE(w->frameShadow(), QFrame::Plain);
-        QCOMPARE(w->lineWidth(), 1);
+    void userTogglesTheBoxBetweenClearAndTicked()
+    {
+        m_form->Check1->setValue(2);
+        QList<int> seen;
+        for (int i = 0; i < 3; ++i) {
+            QTest::mouseClick(m_form->Check1, Qt::LeftButton, {},
+                              QPoint(8, m_form->Check1->height() / 2));
+            seen << m_form->Check1->Value();
+        }
+        QCOMPARE(seen, (QList<int>{1, 0, 1}));
     }
-    // Sampled from the drawn window: the fill, and the one-pixel dark line round a name box.
-    const QImage shot = m_form->grab().toImage();
-    QCOMPARE(shot.pixelColor(5, 5), yellow);
-    const QRect box = m_form->Label3[0]->geometry();
-    QVERIFY(shot.pixelColor(box.left(), box.center().y()).lightness() < 80);
-    QCOMPARE(shot.pixelColor(box.left() + 1, box.center().y()), interior);
-    QCOMPARE(shot.pixelColor(box.left() - 1, box.center().y()), yellow);
-    // Buttons too: a dark line, then the flat face.
-    const QRect button = m_form->Command1->geometry();
-    QVERIFY(shot.pixelColor(button.left(), button.center().y()).lightness() < 80);
-    QVERIFY(shot.pixelColor(button.left() + 3, button.center().y()).lightness() > 180);
-}
 
-void TestEditorLook::digitsStandLevelWithRows_data()
-{
-    QTest::addColumn<int>("which");
-    QTest::newRow("signs") << 0;
-    QTest::newRow("pictures") << 1;
-}
-
-void TestEditorLook::digitsStandLevelWithRows()
-{
-    QFETCH(int, which);
-    ListBox *list = which == 0 ? m_form->List1 : m_form->List2;
-    RowLabel *digits = m_form->Label1[which];
-    QCOMPARE(digits->lines(), (QStringList{"1", "2", "3", "4", "5"}));
-    QCOMPARE(digits->lineHeight(), ListBox::RowHeight);
-    QCOMPARE(list->count(), 5);
-    // Five rows exactly fill the list inside its one-pixel border: no scroll bar.
-    QCOMPARE(list->viewport()->height(), 5 * ListBox::RowHeight);
-    for (int row = 0; row < 5; ++row) {
-        const QRect r = list->visualItemRect(list->item(row));
-        QCOMPARE(r.height(), ListBox::RowHeight);
-        const int rowTop = list->viewport()->mapTo(m_form, r.topLeft()).y();
-        QCOMPARE(rowTop, digits->y() + row * digits->lineHeight());
+    // A long name is cut at a list's edge, so hovering over it shows it whole.
+    void hoverShowsALongNameWhole()
+    {
+        const QString video = QStringLiteral("sommarlägret 2026, tecknet för midsommarstång.avi");
+        const QString picture = QStringLiteral("sommarlägret 2026, bild av en midsommarstång.bmp");
+        QStringList signs = ExerciseFolder::signs(), pictures = ExerciseFolder::pictures();
+        signs[0] = video;
+        pictures[0] = picture;
+        QVERIFY(m_folder->writeFile("pirvel.ini", m_folder->iniBytes(signs, pictures, "1")));
+        ExerciseFolder::makePicture(picture, Qt::red);
+        ExerciseFolder::copyClip("editor/red200.avi", video);
+        Form1 form;
+        guarded([&] { form.Form_Load(); });
+        form.showCentred();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        for (ListBox *box : QList<ListBox *>{form.File1, form.File2, form.List1, form.List2}) {
+            const QString name = box == form.File1 || box == form.List1 ? video : picture;
+            QListWidgetItem *row = box->findItems(name, Qt::MatchExactly).value(0);
+            QVERIFY2(row, qPrintable(box->objectName()));
+            QVERIFY(box->fontMetrics().horizontalAdvance(name) > box->viewport()->width());
+            const QPoint at = box->visualItemRect(row).center();
+            QHelpEvent hover(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
+            QApplication::sendEvent(box->viewport(), &hover);
+            QTRY_VERIFY(QToolTip::isVisible());
+            QTRY_COMPARE(QToolTip::text(), name);
+        }
     }
-    // And the drawn digit n lies within row n's band.
-    const QImage shot = digits->grab().toImage();
-    for (int row = 0; row < 5; ++row) {
-        int ink = 0;
-        for (int y = row * digits->lineHeight(); y < (row + 1) * digits->lineHeight(); ++y)
-            for (int x = 0; x < shot.width(); ++x)
-                ink += shot.pixelColor(x, y).lightness() < 100;
-        QVERIFY2(ink > 5, qPrintable(QString::number(row)));
-    }
-}
-
-void TestEditorLook::fileListsShowSeventeenRows()
-{
-    for (FileListBox *list : {m_form->File1, m_form->File2}) {
-        QCOMPARE(list->viewport()->height(), 17 * ListBox::RowHeight);
-        QCOMPARE(list->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    }
-    // Twenty videos scroll.
-    for (int i = 0; i < 20; ++i)
-        ExerciseFolder::copyClip("editor/red200.avi",
-                                 QStringLiteral("v%1.avi").arg(i, 2, 10, QChar('0')));
-    m_form->File1->Refresh();
-    QCOMPARE(m_form->File1->count(), 27);
-    QTRY_VERIFY(m_form->File1->verticalScrollBar()->maximum() > 0);
-}
-
-void TestEditorLook::tabOrderAndStartFocus()
-{
-    QVERIFY(QTest::qWaitForWindowActive(m_form));
-    QCOMPARE(QApplication::focusWidget(), m_form->File1);
-    QStringList walked;
-    QWidget *w = m_form->File1;
-    do {
-        walked << w->objectName();
-        QTest::keyClick(w, Qt::Key_Tab);
-        w = QApplication::focusWidget();
-    } while (w && w != m_form->File1 && walked.size() < 20);
-    walked.removeAll(QStringLiteral("MCIWnd1")); // may or may not take the focus
-    QCOMPARE(walked, (QStringList{"File1", "File2", "List1", "List2", "Command1", "Command2",
-                                  "Picture1", "Check1", "Command3", "Command4"}));
-}
-
-void TestEditorLook::enterAndEscapeClickNoButton_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("file list") << "File1";
-    QTest::newRow("chosen list") << "List1";
-    QTest::newRow("check box") << "Check1";
-}
-
-void TestEditorLook::enterAndEscapeClickNoButton()
-{
-    QFETCH(QString, name);
-    for (QPushButton *b : m_form->findChildren<QPushButton *>()) {
-        QVERIFY(!b->autoDefault());
-        QVERIFY(!b->isDefault());
-    }
-    auto *w = m_form->findChild<QWidget *>(name);
-    w->setFocus();
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
-        QTest::keyClick(w, key);
-    QVERIFY(m_folder->ends.isEmpty());
-    QVERIFY(m_folder->messages.isEmpty());
-    QVERIFY(m_form->isVisible());
-    QCOMPARE(entries(m_form->List1), ExerciseFolder::signs());
-}
-
-void TestEditorLook::fileListContents_data()
-{
-    QTest::addColumn<QStringList>("extra"); // names ending in "/" are folders
-    QTest::addColumn<QStringList>("videos");
-    QTest::addColumn<QStringList>("pictures");
-    const QStringList v = {"ny.avi",      "Tecken1.avi", "tecken1.avi", "tecken2.avi",
-                           "tecken3.avi", "tecken4.avi", "tecken5.avi"};
-    const QStringList p = {"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp",
-                           "bild4.jpg", "bild5.bmp", "ny.gif"};
-    QTest::newRow("the folder as made") << QStringList() << v << p;
-    QTest::newRow("every pattern, any letter case, alphabetical")
-        << QStringList{"A.MPG", "b.Mpeg", "c.MOV", "D.JPEG", "e.GIF", "f.Jpg"}
-        << QStringList{"A.MPG",       "b.Mpeg",      "c.MOV",       "ny.avi",      "Tecken1.avi",
-                       "tecken1.avi", "tecken2.avi", "tecken3.avi", "tecken4.avi", "tecken5.avi"}
-        << QStringList{"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp", "bild4.jpg",
-                       "bild5.bmp", "D.JPEG",    "e.GIF",     "f.Jpg",     "ny.gif"};
-    QTest::newRow("other extensions, hidden files and folders stay out")
-        << QStringList{"x.mp4",     "x.avi.bak", "x.png",      ".dold.avi",
-                       ".dold.gif", "mapp.avi/", "bilder.jpg/"}
-        << v << p;
-    QTest::newRow("names the pairing file cannot store stay out")
-        << QStringList{"citat\".avi", "rad\nbrytning.avi", "vagn\rretur.gif", "日本.avi",
-                       "ω.jpg",       "snö på ängen.avi",  "café, nr 2.gif"}
-        << QStringList{"ny.avi",      "snö på ängen.avi", "Tecken1.avi", "tecken1.avi",
-                       "tecken2.avi", "tecken3.avi",      "tecken4.avi", "tecken5.avi"}
-        << QStringList{"Bild1.bmp", "bild1.bmp", "bild2.jpg",      "bild3.bmp",
-                       "bild4.jpg", "bild5.bmp", "café, nr 2.gif", "ny.gif"};
-}
-
-void TestEditorLook::fileListContents()
-{
-    QFETCH(QStringList, extra);
-    QFETCH(QStringList, videos);
-    QFETCH(QStringList, pictures);
-    for (const QString &name : extra) {
-        if (name.endsWith(QLatin1Char('/')))
-            QVERIFY(QDir().mkdir(name.chopped(1)));
-        else
-            QVERIFY(ExerciseFolder::writeFile(name, "x"));
-    }
-    // The lists are made with the window, in the folder current at that moment.
-    Form1 form;
-    QCOMPARE(entries(form.File1), videos);
-    QCOMPARE(entries(form.File2), pictures);
-    QCOMPARE(form.File1->Path(), QDir::currentPath());
-    QCOMPARE(form.File1->Pattern(), QStringLiteral("*.avi;*.mov;*.mpg;*.mpeg"));
-    QCOMPARE(form.File2->Pattern(), QStringLiteral("*.bmp;*.gif;*.jpg;*.jpeg"));
-}
-
-void TestEditorLook::emptyFolderOffersNothingToPick()
-{
-    QTemporaryDir empty;
-    QDir::setCurrent(empty.path());
-    Form1 form;
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QCOMPARE(form.File1->count(), 0);
-    QCOMPARE(form.File2->count(), 0);
-    QTest::mouseClick(form.File1->viewport(), Qt::LeftButton, {}, QPoint(20, 8));
-    QTest::keyClick(form.File2, Qt::Key_Down);
-    QCOMPARE(form.SignMode, qint16(0));
-    QCOMPARE(form.Label3[0]->text(), QString());
-    QCOMPARE(form.Label3[1]->text(), QString());
-    QCOMPARE(form.MCIWnd1->fileName(), QString());
-    QVERIFY(m_folder->reports.isEmpty());
-}
-
-void TestEditorLook::clicksFromMouseAndArrowKeys()
-{
-    FileListBox *files = m_form->File2;
-    pickRow(files, 2);
-    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(2));
-    QTest::keyClick(files, Qt::Key_Down);
-    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(3));
-    QTest::keyClick(files, Qt::Key_Up);
-    QTest::keyClick(files, Qt::Key_Up);
-    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(1));
-    // A pick of the entry already selected previews it again.
-    m_form->Label3[1]->clear();
-    pickRow(files, 1);
-    QCOMPARE(m_form->Label3[1]->text(), entries(files).at(1));
-    // The chosen lists raise it as well, for keys too.
-    pickRow(m_form->List2, 0);
-    QTest::keyClick(m_form->List2, Qt::Key_Down);
-    QCOMPARE(m_form->PictureRemoveIndex, qint16(1));
-    QCOMPARE(m_form->Label3[1]->text(), ExerciseFolder::picture(2));
-    // A key that moves nothing raises nothing.
-    m_form->Label3[1]->clear();
-    QTest::keyClick(m_form->List2, Qt::Key_Right);
-    QCOMPARE(m_form->Label3[1]->text(), QString());
-    QVERIFY(m_folder->reports.isEmpty());
-}
-
-void TestEditorLook::userTogglesTheBoxBetweenClearAndTicked()
-{
-    m_form->Check1->setValue(2);
-    QList<int> seen;
-    for (int i = 0; i < 3; ++i) {
-        QTest::mouseClick(m_form->Check1, Qt::LeftButton, {},
-                          QPoint(8, m_form->Check1->height() / 2));
-        seen << m_form->Check1->Value();
-    }
-    QCOMPARE(seen, (QList<int>{1, 0, 1}));
-}
-
-void TestEditorLook::hoverShowsALongNameWhole_data()
-{
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QString>("name");
-    const QString video = QStringLiteral("sommarlägret 2026, tecknet för midsommarstång.avi");
-    const QString picture = QStringLiteral("sommarlägret 2026, bild av en midsommarstång.bmp");
-    QTest::newRow("sign files") << "File1" << video;
-    QTest::newRow("picture files") << "File2" << picture;
-    QTest::newRow("chosen signs") << "List1" << video;
-    QTest::newRow("chosen pictures") << "List2" << picture;
-}
-
-void TestEditorLook::hoverShowsALongNameWhole()
-{
-    QFETCH(QString, list);
-    QFETCH(QString, name);
-    QStringList signs = ExerciseFolder::signs(), pictures = ExerciseFolder::pictures();
-    signs[0] = name.endsWith(QLatin1String(".avi")) ? name : signs[0];
-    pictures[0] = name.endsWith(QLatin1String(".bmp")) ? name : pictures[0];
-    QVERIFY(m_folder->writeFile("pirvel.ini", m_folder->iniBytes(signs, pictures, "1")));
-    ExerciseFolder::makePicture(pictures[0], Qt::red);
-    ExerciseFolder::copyClip("editor/red200.avi", signs[0]);
-    Form1 form;
-    guarded([&] { form.Form_Load(); });
-    form.showCentred();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto *box = form.findChild<ListBox *>(list);
-    QListWidgetItem *row = box->findItems(name, Qt::MatchExactly).value(0);
-    QVERIFY(row);
-    // The name is cut at the list's edge, so only the hover shows it whole.
-    QVERIFY(box->fontMetrics().horizontalAdvance(name) > box->viewport()->width());
-    const QPoint at = box->visualItemRect(row).center();
-    QHelpEvent hover(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(box->viewport(), &hover);
-    QTRY_VERIFY(QToolTip::isVisible());
-    QCOMPARE(QToolTip::text(), name);
-    QToolTip::hideText();
-}
+};
 
 QTEST_MAIN(TestEditorLook)
 #include "tst_editorlook.moc"

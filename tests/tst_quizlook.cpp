@@ -1,6 +1,8 @@
-// The quiz window as the learner sees it, read back from grab(): where every control stands,
-// how far the red gauge fills for each value, that the scale digits stand level with the fill
-// lines, and that a picture fills its whole box whatever its proportions.
+// The quiz window as the learner sees it, read back from grab(): every control inside the
+// window and clear of the others, captions that fit in the fonts the window was drawn in, the
+// video's one-pixel line, how far the red gauge fills for each value, that the scale digits
+// stand level with the fill lines, and that a picture fills its whole box whatever its
+// proportions.
 
 #include "tests/support/testsupport.h"
 
@@ -14,6 +16,7 @@
 #include "quiz/gauge.h"
 #include "quiz/scalelabel.h"
 
+#include <QFontInfo>
 #include <QFrame>
 #include <QToolButton>
 
@@ -69,18 +72,31 @@ private slots:
             QCOMPARE(box->width(), box->height());
             QVERIFY(box->width() >= 100);
         }
-        // "PLAY" fits its button in the button's own font.
-        QVERIFY(
-            QFontMetrics(form.Command3D1->font()).boundingRect(form.Command3D1->text()).width() <
-            form.Command3D1->contentsRect().width());
-
+        // Each button's caption fits under its picture, in the button's own font.
         QCOMPARE(form.Command3D1->text(), QStringLiteral("PLAY"));
         QCOMPARE(form.Command3D2->text(), QStringLiteral("Sluta"));
         QCOMPARE(form.Command3D2->iconSize(), QSize(31, 30));
+        for (QToolButton *b : {form.Command3D1, form.Command3D2}) {
+            const QFontMetrics metrics(b->font());
+            QVERIFY(metrics.horizontalAdvance(b->text()) < b->contentsRect().width());
+            QVERIFY(metrics.height() + b->iconSize().height() < b->contentsRect().height());
+        }
         QCOMPARE(form.Label1->text().size(), 46);
+        // Bold sans-serif at 8.25 and 9.75 pt for the buttons, a bold serif at 12.75 for the scale.
+        const QList<QPair<QWidget *, double>> fonts = {
+            {form.Command3D1, 8.25}, {form.Command3D2, 9.75}, {form.Label1, 12.75}};
+        for (const auto &[w, points] : fonts) {
+            const QFontInfo info(w->font());
+            QVERIFY(info.bold());
+            QCOMPARE(info.pixelSize(), qRound(points * 96 / 72));
+            QCOMPARE(info.family().contains(QLatin1String("Sans")), w != form.Label1);
+        }
     }
 
-    void focusStartsOnPlayAndTabGoesToSluta()
+    // The started window: the focus on "PLAY" and the tab key to "Sluta", the places where the
+    // real-display test clicks (the middles of the pictures and of "Sluta") on their controls,
+    // and a single dark line one pixel wide round the placed video.
+    void startedWindowAsTheLearnerMeetsIt()
     {
         ExerciseFolder folder(ExerciseFolder::Quiz);
         Form1 form;
@@ -94,8 +110,25 @@ private slots:
         QCOMPARE(form.focusWidget(), form.Command3D2);
         QTest::keyClick(&form, Qt::Key_Tab);
         QCOMPARE(form.focusWidget(), form.Command3D1);
-        for (ImageBox *box : form.Image1)
+        QList<QWidget *> clicked = {form.Command3D2};
+        for (ImageBox *box : form.Image1) {
             QCOMPARE(box->focusPolicy(), Qt::NoFocus);
+            clicked << box;
+        }
+        for (QWidget *w : clicked)
+            QCOMPARE(form.childAt(w->geometry().center()), w);
+        const QImage shot = form.grab().toImage();
+        const QRect video = form.MCIWnd1->geometry();
+        const QList<QPair<QPoint, QPoint>> edges = {
+            // a point of the edge, a step inwards
+            {QPoint(video.left(), video.center().y()), QPoint(1, 0)},
+            {QPoint(video.right(), video.center().y()), QPoint(-1, 0)},
+            {QPoint(video.center().x(), video.top()), QPoint(0, 1)}};
+        for (const auto &[edge, in] : edges) {
+            QVERIFY(isInk(shot.pixelColor(edge)));
+            QVERIFY(!isInk(shot.pixelColor(edge + in)));
+            QCOMPARE(shot.pixelColor(edge - in), QColor(255, 255, 128));
+        }
         // Enter on "PLAY" is no default button: nothing ends, nothing is reported.
         QTest::keyClick(&form, Qt::Key_Escape);
         QTest::keyClick(form.Command3D1, Qt::Key_Return);
