@@ -11,6 +11,8 @@ pirvel_add_test(tst_editor SOURCES tst_editor.cpp editorgestures.h LIBS kolmiras
 target_compile_definitions(tst_editor PRIVATE KOLMIRAS_EXE="$<TARGET_FILE:kolmiras>")
 add_dependencies(tst_editor kolmiras)
 pirvel_add_test(tst_editorlook SOURCES tst_editorlook.cpp editorgestures.h LIBS kolmirasform)
+target_compile_definitions(tst_editorlook PRIVATE KOLMIRAS_EXE="$<TARGET_FILE:kolmiras>")
+add_dependencies(tst_editorlook kolmiras)
 pirvel_add_test(tst_editorsave SOURCES tst_editorsave.cpp editorgestures.h LIBS kolmirasform)
 add_dependencies(tst_editorsave enospc_preload)
 set_tests_properties(tst_editorsave PROPERTIES ENVIRONMENT

@@ -237,8 +237,7 @@ private slots:
     // window does in the style both programs choose.
     void realProgramKeepsTheKitStyle()
     {
-        const QString exe = QCoreApplication::applicationDirPath() + "/../editor/kolmiras";
-        QVERIFY2(QFile::exists(exe), qPrintable(exe));
+        const QString exe = QStringLiteral(KOLMIRAS_EXE);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_STYLE_OVERRIDE", "Windows");
         // The minimal platform saves each painting of a window as outputNNNN.png where it runs.
