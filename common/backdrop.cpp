@@ -114,8 +114,13 @@ bool Form2::eventFilter(QObject *watched, QEvent *event)
 
 void Form2::holdMainWindowAbove()
 {
+    if (!m_mainWindow || !m_mainWindow->isVisible())
+        return;
+    // Without a window manager windows stack in the order they were made, and the main window's
+    // may be the older one.
+    m_mainWindow->raise();
     xcb_connection_t *c = xcbConnection();
-    if (!c || !m_mainWindow || !m_mainWindow->isVisible())
+    if (!c)
         return;
     const xcb_window_t parent = xcb_window_t(winId());
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(m_mainWindow->winId()),
