@@ -43,31 +43,6 @@ ExerciseFolder::ExerciseFolder(Program p, int hideFlag, const QString &firstSign
     writeFile(QStringLiteral("pirvel.ini"), iniBytes(hideFlag));
 }
 
-ExerciseFolder::~ExerciseFolder()
-{
-    QDir::setCurrent(m_previous);
-}
-
-QString ExerciseFolder::sign(int pair)
-{
-    return QStringLiteral("tecken%1.avi").arg(pair);
-}
-
-QString ExerciseFolder::picture(int pair)
-{
-    return QStringLiteral("bild%1.%2").arg(pair).arg(pair % 2 ? "bmp" : "jpg");
-}
-
-QStringList ExerciseFolder::signs()
-{
-    return {sign(1), sign(2), sign(3), sign(4), sign(5)};
-}
-
-QStringList ExerciseFolder::pictures()
-{
-    return {picture(1), picture(2), picture(3), picture(4), picture(5)};
-}
-
 QColor ExerciseFolder::colour(int pair)
 {
     static const QColor colours[6] = {QColor(250, 20, 20),  QColor(20, 200, 20),
@@ -95,12 +70,6 @@ bool ExerciseFolder::writeFile(const QString &name, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-QByteArray ExerciseFolder::ini()
-{
-    QFile f(QStringLiteral("pirvel.ini"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 void ExerciseFolder::copyClip(const QString &fixture, const QString &name)
 {
     QFile::copy(QStringLiteral(FIXTURES_DIR "/") + fixture, name);
@@ -113,20 +82,10 @@ void ExerciseFolder::makePicture(const QString &name, const QColor &c, QSize siz
     img.save(name);
 }
 
-QStringList ExerciseFolder::files() const
-{
-    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-}
-
 bool nearColour(const QColor &a, const QColor &b, int tolerance)
 {
     return qAbs(a.red() - b.red()) < tolerance && qAbs(a.green() - b.green()) < tolerance &&
            qAbs(a.blue() - b.blue()) < tolerance;
-}
-
-QColor middleColour(const QImage &image)
-{
-    return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
 int pairShownIn(const QImage &image)
