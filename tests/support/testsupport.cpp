@@ -24,12 +24,11 @@ ExerciseFolder::ExerciseFolder(Program p, int hideFlag, const QString &firstSign
 {
     QDir::setCurrent(dir.path());
     for (int pair = 1; pair <= 5; ++pair) {
-        QString clip =
-            p == Quiz ? QStringLiteral("twocolour.avi")
-                      : QString::fromLatin1(pair % 2 ? "editor/red200.avi" : "editor/green100.mov");
-        if (pair == 1 && !firstSignClip.isEmpty())
-            clip = firstSignClip;
-        copyClip(clip, sign(pair));
+        const char *clip = p == Quiz  ? "twocolour.avi"
+                           : pair % 2 ? "editor/red200.avi"
+                                      : "editor/green100.mov";
+        copyClip(pair == 1 && !firstSignClip.isEmpty() ? firstSignClip : QString::fromLatin1(clip),
+                 sign(pair));
         makePicture(picture(pair), colour(pair), pair == 3 ? QSize(200, 100) : QSize(64, 64));
     }
     if (p == Quiz) {

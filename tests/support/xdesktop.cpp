@@ -1,11 +1,9 @@
 // For the shell tests of the real programs:
-//   xdesktop WM COMMAND [ARG...]     runs COMMAND on a private X server with the window manager
-//                                    WM ("none": a bare server) and ends with its status;
+//   xdesktop WM|none COMMAND [ARG...]    runs COMMAND on a private X server (XServer) with the
+//                                        window manager WM and ends with its status;
 //   xdesktop --check PID TITLE [--task-bar-button]
-//                                    checks on $DISPLAY that the program PID shows its window
-//                                    titled TITLE... in front of its backdrop, with a task-bar
-//                                    button only if asked for (checkMainInFront), and
-//                                    prints where its client area lies: X= Y= WIDTH= HEIGHT=.
+//                                        checkMainInFront on $DISPLAY; prints where the main
+//                                        window's client area lies: X= Y= WIDTH= HEIGHT=.
 
 #include "tests/support/xserver.h"
 
