@@ -249,6 +249,11 @@ QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasT
         faults << QStringLiteral("the active window is 0x%1, not the main window 0x%2")
                       .arg(active.value(0), 0, 16)
                       .arg(main, 0, 16);
+    // Said apart from the screen's colours, so that a black main window tells whether the
+    // window manager stacked it below the backdrop or has not yet drawn what it stacked right.
+    const QList<quint32> stacking = x.values(x.root, "_NET_CLIENT_LIST_STACKING");
+    if (stacking.indexOf(main) < stacking.indexOf(backdrop))
+        faults << QStringLiteral("the window manager stacks the main window below the backdrop");
     const xcb_atom_t skip = x.atom("_NET_WM_STATE_SKIP_TASKBAR");
     if (!x.values(backdrop, "_NET_WM_STATE").contains(skip))
         faults << QStringLiteral("the backdrop has a task-bar button");
