@@ -1,14 +1,7 @@
 #!/bin/sh
-# The desktop pieces as installed: the project installed into a temporary prefix whose path has
-# a space and a non-ASCII letter, then
-#   1. every desktop entry passes desktop-file-validate, the metainfo (as installed and with
-#      screenshots) passes appstreamcli validate --no-net;
-#   2. update-mime-database reads the file type, and GIO gives an exercise's pirvel.ini that
-#      type, with the quiz as the program that opens it;
-#   3. on the private X server with a window manager that xdesktop gives, gio open on a
-#      pirvel.ini in a folder named with a leading dash, spaces and non-ASCII letters (as a file
-#      manager's double-click does) starts the quiz in that folder: its first sign, a green clip
-#      (the next signs are red), appears on the screen.
+# The desktop pieces as installed into a temporary prefix whose path has a space and a non-ASCII
+# letter, checked as a desktop uses them (the echo lines), on the X server with a window manager
+# that xdesktop gives.
 # Usage: xdesktop openbox sh desktop_install.sh BUILD_DIR SOURCE_DIR VERSION
 set -eu
 build=$1 source=$2 version=$3
@@ -20,7 +13,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
     fail "install: $(cat "$work/install.log")"
 apps="$prefix/share/applications"
 
-echo "1: desktop entries and metainfo"
+echo "1: desktop entries and metainfo (as installed and with screenshots) pass the validators"
 for entry in "$apps"/*.desktop; do
     out=$(desktop-file-validate "$entry" 2>&1) && [ -z "$out" ] || fail "$entry: $out"
 done
@@ -31,7 +24,7 @@ cmake -DOUT="$work/screenshots.metainfo.xml" -DVERSION="$version" \
     -DSCREENSHOT_URL=https://example.org/pirvel/docs -P "$source/desktop/metainfo.cmake"
 appstreamcli validate --no-net "$work/screenshots.metainfo.xml" || fail "metainfo with screenshots"
 
-echo "2: file type"
+echo "2: the file type is read, and pirvel.ini has it, with the quiz as the program opening it"
 # Only the prefix and the system: no user's own settings or file types.
 XDG_DATA_DIRS="$prefix/share:/usr/share"
 XDG_DATA_HOME="$work/data"
@@ -52,7 +45,8 @@ grep -q "^Default application.*: pirvel-exercise.desktop" "$work/handlers" &&
     grep -q "pirvel-kolmiras.desktop" "$work/handlers" || fail "pirvel.ini: $(cat "$work/handlers")"
 gio mime inode/directory | grep -q "pirvel-kolmiras.desktop" || fail "no editor for a folder"
 
-echo "3: double-click on pirvel.ini"
+echo "3: gio open (a double-click) on pirvel.ini in a folder named with a leading dash, spaces"
+echo "   and non-ASCII letters starts the quiz there: its first sign (green; the rest red) shows"
 # The quiz must reach this X server even when the tests run offscreen.
 unset QT_QPA_PLATFORM
 gio open "$ex/pirvel.ini" || fail "gio open"

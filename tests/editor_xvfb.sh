@@ -14,13 +14,13 @@ start() {
     # place X Y WIDTH HEIGHT. The tests may run offscreen; this program must reach the X server.
     (cd "$ex" && exec env QT_QPA_PLATFORM=xcb "$@" "$exe") >"$work/out" 2>"$work/err" &
     app_pid=$!
-    tries=0
-    until place=$("$xdesktop" --check "$app_pid" "Pirvel handledarsektion" 2>"$work/front"); do
-        tries=$((tries + 1))
-        [ $tries -lt 120 ] || fail "not in front: $(cat "$work/front")"
+    for _ in $(seq 120); do
+        "$xdesktop" --check "$app_pid" "Pirvel handledarsektion" >"$work/place" 2>"$work/front" &&
+            break
         sleep 0.25
     done
-    eval "$place"
+    [ ! -s "$work/front" ] || fail "not in front: $(cat "$work/front")"
+    . "$work/place"
     [ "$WIDTH" = 634 ] && [ "$HEIGHT" = 455 ] || fail "window is ${WIDTH}x$HEIGHT"
     # Where on the screen is the window manager's choice; it must be wholly there.
     [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le 1024 ] && [ $((Y + HEIGHT)) -le 768 ] ||

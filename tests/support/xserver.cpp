@@ -115,6 +115,29 @@ struct Connection
     xcb_window_t root;
 };
 
+// Xvfb on a display it picks, named in DISPLAY.
+bool startXvfb(const QByteArray &screen, pid_t &xvfb)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    xvfb =
+        spawn({"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
+              fds[1], -1, false);
+    ::close(fds[1]);
+    FILE *in = ::fdopen(fds[0], "r");
+    char number[32] = {};
+    const bool told = in && std::fgets(number, sizeof number, in) && number[0] != '\n';
+    if (in)
+        std::fclose(in);
+    if (!told) {
+        endProcess(xvfb, false);
+        return false;
+    }
+    ::setenv("DISPLAY", (":" + QByteArray(number).trimmed()).constData(), 1);
+    return true;
+}
+
 // Empty once the window manager `wm` manages windows: it has mapped and framed a probe window
 // of ours (which goes with the connection), since several of them announce themselves on the
 // root window before they handle a new window as they will later. Else what went wrong.
@@ -154,7 +177,7 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
     // Two servers starting at once may race for the same display number and one of them
     // gives up; the loser simply tries again.
     bool up = false;
-    for (int attempt = 0; attempt < 5 && !(up = startXvfb(screen)); ++attempt)
+    for (int attempt = 0; attempt < 5 && !(up = startXvfb(screen, m_xvfb)); ++attempt)
         ::usleep(200000);
     if (!up) {
         m_error = QStringLiteral("Xvfb could not be started");
@@ -184,29 +207,6 @@ void XServer::stop()
 {
     endProcess(m_windowManager, true);
     endProcess(m_xvfb, false);
-}
-
-bool XServer::startXvfb(const QByteArray &screen)
-{
-    // Xvfb picks a free display and tells its number on our pipe.
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
-    m_xvfb =
-        spawn({"Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
-              fds[1], -1, false);
-    ::close(fds[1]);
-    FILE *in = ::fdopen(fds[0], "r");
-    char number[32] = {};
-    const bool told = in && std::fgets(number, sizeof number, in) && number[0] != '\n';
-    if (in)
-        std::fclose(in);
-    if (!told) {
-        endProcess(m_xvfb, false);
-        return false;
-    }
-    ::setenv("DISPLAY", (":" + QByteArray(number).trimmed()).constData(), 1);
-    return true;
 }
 
 QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasTaskBarButton,

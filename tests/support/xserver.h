@@ -26,8 +26,6 @@ public:
     QString error() const { return m_error; }
 
 private:
-    bool startXvfb(const QByteArray &screen);
-
     pid_t m_xvfb = -1;
     pid_t m_windowManager = -1; // leader of its own process group, with its session bus
     QString m_error;
