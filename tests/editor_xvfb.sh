@@ -27,20 +27,24 @@ start() {
         fail "window at $X,$Y, not on the screen"
 }
 
+# Places in the client area, named after their controls (tst_editorlook checks that each lands
+# on its control).
+list1_row1="200 89" # List1 at 152,80; rows from 81
+file1_row1="40 89"  # File1 at 7,80
+file2_row1="376 88" # File2 at 336,79
+command3="60 60"    # "Lägg till/Ta bort", sign side
+command4="399 60"   # "Lägg till/Ta bort", picture side
+command1="508 429"  # "Spara"
+
+row() {
+    # row "X Y" N: the Nth row of a list whose first row is at X Y; rows are 16 px apart
+    echo "${1% *} $((${1#* } + 16 * ($2 - 1)))"
+}
+
 click() {
-    # click PLACE...: each in turn, by its name in the window layout (pixels in the client area)
-    for place; do
-        row=${place#*:}
-        case $place in
-        list1:*) set -- 200 $((89 + 16 * row)) ;; # List1 at 152,80; rows 16 px from 81
-        file1:*) set -- 40 $((89 + 16 * row)) ;;  # File1 at 7,80
-        file2:*) set -- 376 $((88 + 16 * row)) ;; # File2 at 336,79
-        command3) set -- 60 60 ;;                  # "Lägg till/Ta bort", sign side
-        command4) set -- 399 60 ;;                 # "Lägg till/Ta bort", picture side
-        spara) set -- 508 429 ;;                   # Command1
-        *) fail "no place $place" ;;
-        esac
-        xdotool mousemove $((X + $1)) $((Y + $2)) click 1
+    # click "X Y"...: each place in turn
+    for at; do
+        xdotool mousemove $((X + ${at% *})) $((Y + ${at#* })) click 1
         sleep 0.4
     done
 }
@@ -89,11 +93,11 @@ od -c "$ex/pirvel.ini" | tail -3 | head -2 | grep -q '1  \\r  \\n' || fail "fixt
 
 echo "1: remove a sign, Spara refused with Fel, add a video, Spara"
 start
-click list1:1 command3 spara
+click "$(row "$list1_row1" 2)" "$command3" "$command1"
 dismiss Fel
 cmp -s "$ex/pirvel.ini" "$work/original.ini" || fail "Fel changed pirvel.ini"
 kill -0 "$app_pid" || fail "kolmiras ended at Fel"
-click file1:0 command3 spara
+click "$file1_row1" "$command3" "$command1"
 saved 1 tecken1.avi tecken3.avi tecken4.avi tecken5.avi ny.mov
 grep -q "Fel: " "$work/err" && fail "Fel went to stderr, not a box"
 
@@ -101,7 +105,7 @@ echo "2: Spara with writes in the folder failing as on a full disk"
 cp "$work/original.ini" "$ex/pirvel.ini"
 ls -a "$ex" >"$work/before.ls"
 start LD_PRELOAD="$preload" ENOSPC_DIR="$ex" ENOSPC_AFTER=40
-click spara
+click "$command1"
 dismiss KOLMIRAS
 await_end
 [ "$status" != 0 ] || fail "kolmiras ended with status 0 after a failed save"
@@ -112,10 +116,10 @@ ls -a "$ex" | cmp -s - "$work/before.ls" || fail "a failed save left files: $(ls
 echo "3: five videos and five pictures picked in a folder without pirvel.ini"
 exercise ny
 start
-for row in 0 1 2 3 4; do
-    click "file1:$row" command3 "file2:$row" command4
+for r in 1 2 3 4 5; do
+    click "$(row "$file1_row1" $r)" "$command3" "$(row "$file2_row1" $r)" "$command4"
 done
-click spara
+click "$command1"
 saved 0 tecken1.avi tecken2.avi tecken3.avi tecken4.avi tecken5.avi
 
 echo "4: mend an exercise whose third sign is gone: its preview's place says why"
@@ -123,12 +127,12 @@ exercise lagad 1
 rm "$ex/tecken3.avi"
 start
 await_preview below 20
-click list1:2
+click "$(row "$list1_row1" 3)"
 await_preview above 70
 kill -0 "$app_pid" 2>/dev/null || fail "kolmiras ended at the missing sign: $(cat "$work/err")"
-click command3 file1:0
+click "$command3" "$file1_row1"
 await_preview below 20
-click command3 spara
+click "$command3" "$command1"
 saved 1 tecken1.avi tecken2.avi tecken4.avi tecken5.avi ny.mov
 
 echo "PASS"

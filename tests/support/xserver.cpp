@@ -69,10 +69,6 @@ struct Connection
         root = screen ? screen->root : XCB_NONE;
     }
     ~Connection() { xcb_disconnect(c); }
-    QRect screenRect() const
-    {
-        return QRect(0, 0, screen->width_in_pixels, screen->height_in_pixels);
-    }
 
     xcb_atom_t atom(const char *name)
     {
@@ -236,7 +232,8 @@ QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasT
     const QRect rect = x.rectOnScreen(main);
     if (mainRect)
         *mainRect = rect;
-    QRect area = x.screenRect();
+    const QRect whole(0, 0, x.screen->width_in_pixels, x.screen->height_in_pixels);
+    QRect area = whole;
     const QList<quint32> work = x.values(x.root, "_NET_WORKAREA");
     if (work.size() >= 4)
         area = QRect(int(work[0]), int(work[1]), int(work[2]), int(work[3]));
@@ -262,7 +259,6 @@ QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasT
                       .arg(mainHasTaskBarButton ? "no" : "a");
 
     // Fill colour at three corners inside the main window, black in the screen around it.
-    const QRect whole = x.screenRect();
     auto shot = owned(
         xcb_get_image_reply(x.c,
                             xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 0, 0,
