@@ -4,7 +4,8 @@ if(NOT TARGET kolmiras)
 endif()
 # A session bus of its own, as a desktop session has, that goes with the test.
 add_test(NAME desktop_install
-         COMMAND dbus-run-session -- sh ${CMAKE_CURRENT_SOURCE_DIR}/desktop_install.sh
+         COMMAND dbus-run-session -- $<TARGET_FILE:xdesktop> openbox
+                 sh ${CMAKE_CURRENT_SOURCE_DIR}/desktop_install.sh
                  ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
 set_tests_properties(desktop_install PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb
                      LABELS "xvfb;openbox")

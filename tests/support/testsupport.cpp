@@ -24,12 +24,11 @@ ExerciseFolder::ExerciseFolder(Program p, int hideFlag, const QString &firstSign
 {
     QDir::setCurrent(dir.path());
     for (int pair = 1; pair <= 5; ++pair) {
-        QString clip =
-            p == Quiz ? QStringLiteral("twocolour.avi")
-                      : QString::fromLatin1(pair % 2 ? "editor/red200.avi" : "editor/green100.mov");
-        if (pair == 1 && !firstSignClip.isEmpty())
-            clip = firstSignClip;
-        copyClip(clip, sign(pair));
+        const char *clip = p == Quiz  ? "twocolour.avi"
+                           : pair % 2 ? "editor/red200.avi"
+                                      : "editor/green100.mov";
+        copyClip(pair == 1 && !firstSignClip.isEmpty() ? firstSignClip : QString::fromLatin1(clip),
+                 sign(pair));
         makePicture(picture(pair), colour(pair), pair == 3 ? QSize(200, 100) : QSize(64, 64));
     }
     if (p == Quiz) {
@@ -41,31 +40,6 @@ ExerciseFolder::ExerciseFolder(Program p, int hideFlag, const QString &firstSign
         makePicture(QStringLiteral("Bild1.bmp"), colour(6));
     }
     writeFile(QStringLiteral("pirvel.ini"), iniBytes(hideFlag));
-}
-
-ExerciseFolder::~ExerciseFolder()
-{
-    QDir::setCurrent(m_previous);
-}
-
-QString ExerciseFolder::sign(int pair)
-{
-    return QStringLiteral("tecken%1.avi").arg(pair);
-}
-
-QString ExerciseFolder::picture(int pair)
-{
-    return QStringLiteral("bild%1.%2").arg(pair).arg(pair % 2 ? "bmp" : "jpg");
-}
-
-QStringList ExerciseFolder::signs()
-{
-    return {sign(1), sign(2), sign(3), sign(4), sign(5)};
-}
-
-QStringList ExerciseFolder::pictures()
-{
-    return {picture(1), picture(2), picture(3), picture(4), picture(5)};
 }
 
 QColor ExerciseFolder::colour(int pair)
@@ -95,12 +69,6 @@ bool ExerciseFolder::writeFile(const QString &name, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-QByteArray ExerciseFolder::ini()
-{
-    QFile f(QStringLiteral("pirvel.ini"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 void ExerciseFolder::copyClip(const QString &fixture, const QString &name)
 {
     QFile::copy(QStringLiteral(FIXTURES_DIR "/") + fixture, name);
@@ -113,20 +81,10 @@ void ExerciseFolder::makePicture(const QString &name, const QColor &c, QSize siz
     img.save(name);
 }
 
-QStringList ExerciseFolder::files() const
-{
-    return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-}
-
 bool nearColour(const QColor &a, const QColor &b, int tolerance)
 {
     return qAbs(a.red() - b.red()) < tolerance && qAbs(a.green() - b.green()) < tolerance &&
            qAbs(a.blue() - b.blue()) < tolerance;
-}
-
-QColor middleColour(const QImage &image)
-{
-    return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
 int pairShownIn(const QImage &image)

@@ -5,6 +5,8 @@
 // reads as the rule it checks.
 
 #include <QColor>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QList>
 #include <QPair>
@@ -32,14 +34,18 @@ struct ExerciseFolder : SeamRecorder
 {
     enum Program { Quiz, Editor };
     explicit ExerciseFolder(Program p, int hideFlag = 1, const QString &firstSignClip = {});
-    ~ExerciseFolder();
-    ExerciseFolder(const ExerciseFolder &) = delete;
-    ExerciseFolder &operator=(const ExerciseFolder &) = delete;
+    ~ExerciseFolder() { QDir::setCurrent(m_previous); }
 
-    static QString sign(int pair);    // pair 1 to 5
-    static QString picture(int pair); // .bmp and .jpg by turns
-    static QStringList signs();
-    static QStringList pictures();
+    static QString sign(int pair) { return QStringLiteral("tecken%1.avi").arg(pair); } // 1 to 5
+    static QString picture(int pair) // .bmp and .jpg by turns
+    {
+        return QStringLiteral("bild%1.%2").arg(pair).arg(pair % 2 ? "bmp" : "jpg");
+    }
+    static QStringList signs() { return {sign(1), sign(2), sign(3), sign(4), sign(5)}; }
+    static QStringList pictures()
+    {
+        return {picture(1), picture(2), picture(3), picture(4), picture(5)};
+    }
     static QColor colour(int pair); // 1 to 5 the pairs' pictures, 6 the spare "Bild1.bmp"
 
     // The file as the editor writes it: sign and picture lines by turns, then the flag.
@@ -49,10 +55,14 @@ struct ExerciseFolder : SeamRecorder
         return iniBytes(signs(), pictures(), QByteArray::number(hideFlag));
     }
     static bool writeFile(const QString &name, const QByteArray &bytes);
-    static QByteArray ini();                                           // "<missing>" without one
+    static QByteArray ini() // "<missing>" without one
+    {
+        QFile f(QStringLiteral("pirvel.ini"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
     static void copyClip(const QString &fixture, const QString &name); // under the fixtures
     static void makePicture(const QString &name, const QColor &c, QSize size = QSize(64, 64));
-    QStringList files() const;
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
     QTemporaryDir dir;
 
@@ -62,7 +72,10 @@ private:
 
 // Colours within `tolerance` in each channel.
 bool nearColour(const QColor &a, const QColor &b, int tolerance = 40);
-QColor middleColour(const QImage &image);
+inline QColor middleColour(const QImage &image)
+{
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
 // Which pair's picture an image shows, told by its middle colour; 0 when none.
 int pairShownIn(const QImage &image);
 

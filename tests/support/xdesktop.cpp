@@ -1,10 +1,9 @@
 // For the shell tests of the real programs:
-//   xdesktop WM COMMAND [ARG...]     runs COMMAND on a private X server with the window manager
-//                                    WM ("none": a bare server) and ends with its status;
+//   xdesktop WM|none COMMAND [ARG...]    runs COMMAND on a private X server (XServer) with the
+//                                        window manager WM and ends with its status;
 //   xdesktop --check PID TITLE [--task-bar-button]
-//                                    checks on $DISPLAY that the program PID shows its window
-//                                    titled TITLE... in front of its backdrop, with a task-bar
-//                                    button only if asked for (checkMainInFront).
+//                                        checkMainInFront on $DISPLAY; prints where the main
+//                                        window's client area lies: X= Y= WIDTH= HEIGHT=.
 
 #include "tests/support/xserver.h"
 
@@ -17,10 +16,12 @@ int main(int argc, char *argv[])
 {
     if (argc >= 4 && std::strcmp(argv[1], "--check") == 0) {
         const bool button = argc > 4 && std::strcmp(argv[4], "--task-bar-button") == 0;
-        const QStringList faults =
-            checkMainInFront(QByteArray(argv[2]).toLongLong(), QString::fromUtf8(argv[3]), button);
+        QRect r;
+        const QStringList faults = checkMainInFront(QByteArray(argv[2]).toLongLong(),
+                                                    QString::fromUtf8(argv[3]), button, &r);
         for (const QString &f : faults)
             std::fprintf(stderr, "%s\n", f.toLocal8Bit().constData());
+        std::printf("X=%d Y=%d WIDTH=%d HEIGHT=%d\n", r.x(), r.y(), r.width(), r.height());
         return faults.isEmpty() ? 0 : 1;
     }
     if (argc < 3) {

@@ -6,6 +6,7 @@
 // away with the object.
 
 #include <QByteArray>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <sys/types.h>
@@ -14,38 +15,28 @@ class XServer
 {
 public:
     XServer() = default;
-    ~XServer();
+    ~XServer() { stop(); }
     XServer(const XServer &) = delete;
     XServer &operator=(const XServer &) = delete;
 
-    // The window managers the real-display tests run under.
-    static QStringList windowManagers();
-
-    // An empty name starts a bare server. With a window manager, returns only once it manages
-    // windows (it has mapped and framed a probe window of ours), since several of them announce
-    // themselves on the root window before they handle a new window as they will later.
+    // An empty name starts a bare server. With a window manager, returns once it manages
+    // windows.
     bool start(const QString &windowManager = QString(), const QByteArray &screen = "1024x768x24");
     void stop();
-
-    QByteArray display() const { return m_display; }
     QString error() const { return m_error; }
 
 private:
-    bool startXvfb(const QByteArray &screen);
-    bool startWindowManager(const QString &name);
-    bool awaitManagedProbe();
-
     pid_t m_xvfb = -1;
     pid_t m_windowManager = -1; // leader of its own process group, with its session bus
-    QByteArray m_display;
     QString m_error;
 };
 
 // What a user sees of a program that shows its main window in front of a black backdrop on
-// the current DISPLAY: the program `pid` has a window whose title begins with `mainTitle` and
-// one more top-level window, the backdrop. Checked: the main window is shown in front (its
-// light-yellow fill on the screen where it lies, black around it), it is the active window,
-// the backdrop covers the screen (or the window manager's work area) and has no task-bar
-// button, and the main window has one exactly when `mainHasTaskBarButton`. Returns the faults
-// found.
-QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasTaskBarButton);
+// the current DISPLAY, under a window manager: the program `pid` has a window whose title
+// begins with `mainTitle` and one more top-level window, the backdrop. Checked: the main window is
+// shown in front (its light-yellow fill on the screen where it lies, black around it), it is the
+// active window, the backdrop covers the screen (or the window manager's work area) and has no
+// task-bar button, and the main window has one exactly when `mainHasTaskBarButton`. Returns the
+// faults found, and where the main window's client area lies on the screen in `mainRect`.
+QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasTaskBarButton,
+                             QRect *mainRect = nullptr);
