@@ -109,6 +109,11 @@ bool Form2::eventFilter(QObject *watched, QEvent *event)
     // has been mapped: the manager follows the change.
     if (watched == m_mainWindow && event->type() == QEvent::Show)
         QMetaObject::invokeMethod(this, &Form2::holdMainWindowAbove, Qt::QueuedConnection);
+    // Under mutter on a busy machine the compositor now and then kept showing black where a still
+    // window had already painted, until the window painted again; the activation the window
+    // manager gives once it has taken the window in is the moment to paint it once more.
+    if (watched == m_mainWindow && event->type() == QEvent::WindowActivate)
+        m_mainWindow->update();
     return QWidget::eventFilter(watched, event);
 }
 
