@@ -1,8 +1,9 @@
 // The real quiz program on a real X server under one window manager (PIRVEL_WINDOW_MANAGER;
 // ctest runs it once for each), played by xdotool the way a learner plays it: the window must
-// stand in front of its backdrop, active and with a task-bar button; the right picture of each
-// sign is found from the colours on the screen, one wrong click first, then the five right
-// ones, and the program must end by itself after the closing video, or at "Sluta" during it.
+// stand in front of its backdrop, active and with a task-bar button, also after a click on the
+// black; the right picture of each sign is found from the colours on the screen, one wrong click
+// first, then the five right ones, and the program must end by itself after the closing video,
+// or at "Sluta" during it.
 
 #include "tests/support/testsupport.h"
 #include "tests/support/xserver.h"
@@ -97,6 +98,11 @@ private slots:
         clickAt(boxOfPair[2]);
         QTest::qWait(300);
         QCOMPARE(quiz.state(), QProcess::Running);
+        // A click on the black leaves the exercise in front and active.
+        clickAt({window.left() / 2, window.center().y()});
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            (faults = checkMainInFront(quiz.processId(), "Vilket pirvel?", true)).isEmpty(),
+            qPrintable(faults.join("; ")), 5000);
 
         for (int pair = 1; pair <= 5; ++pair) {
             clickAt(boxOfPair[pair]);
