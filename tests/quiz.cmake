@@ -2,15 +2,15 @@ pirvel_add_test(tst_quiz SOURCES tst_quiz.cpp LIBS pirvelform Qt6::GuiPrivate)
 target_compile_definitions(tst_quiz PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>")
 pirvel_add_test(tst_quizlook SOURCES tst_quizlook.cpp LIBS pirvelform)
 
-# Runs the real program on a private Xvfb, once under each window manager; it sets its own
-# platform.
+# Runs the real program on a private Xvfb, once under each window manager.
 add_executable(tst_quizxvfb tst_quizxvfb.cpp)
 target_link_libraries(tst_quizxvfb PRIVATE pirveltestsupport pirvelform Qt6::Widgets Qt6::Test)
 target_compile_definitions(tst_quizxvfb PRIVATE PIRVEL_EXE="$<TARGET_FILE:pirvel>"
                                                 FIXTURES_DIR="${CMAKE_CURRENT_SOURCE_DIR}/fixtures")
 add_dependencies(tst_quizxvfb pirvel)
 foreach(wm mutter metacity xfwm4 openbox icewm)
-  add_test(NAME tst_quizxvfb_${wm} COMMAND tst_quizxvfb)
-  set_tests_properties(tst_quizxvfb_${wm} PROPERTIES ENVIRONMENT "PIRVEL_WINDOW_MANAGER=${wm}"
+  add_test(NAME tst_quizxvfb_${wm} COMMAND xdesktop ${wm} $<TARGET_FILE:tst_quizxvfb>)
+  set_tests_properties(tst_quizxvfb_${wm} PROPERTIES
+                       ENVIRONMENT "PIRVEL_WINDOW_MANAGER=${wm};QT_QPA_PLATFORM=xcb"
                        TIMEOUT 120 RESOURCE_LOCK xvfb LABELS "xvfb;${wm}")
 endforeach()

@@ -124,16 +124,5 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
-{
-    XServer x;
-    if (!x.start(qEnvironmentVariable("PIRVEL_WINDOW_MANAGER"))) {
-        std::fprintf(stderr, "%s\n", qPrintable(x.error()));
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    TestQuizOnX test;
-    return QTest::qExec(&test, argc, argv);
-}
+QTEST_MAIN(TestQuizOnX)
 #include "tst_quizxvfb.moc"
