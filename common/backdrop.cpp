@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <vector>
@@ -109,11 +110,6 @@ bool Form2::eventFilter(QObject *watched, QEvent *event)
     // has been mapped: the manager follows the change.
     if (watched == m_mainWindow && event->type() == QEvent::Show)
         QMetaObject::invokeMethod(this, &Form2::holdMainWindowAbove, Qt::QueuedConnection);
-    // Under mutter on a busy machine the compositor now and then kept showing black where a still
-    // window had already painted, until the window painted again; the activation the window
-    // manager gives once it has taken the window in is the moment to paint it once more.
-    if (watched == m_mainWindow && event->type() == QEvent::WindowActivate)
-        m_mainWindow->update();
     return QWidget::eventFilter(watched, event);
 }
 
@@ -131,6 +127,10 @@ void Form2::holdMainWindowAbove()
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(m_mainWindow->winId()),
                         XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, 1, &parent);
     xcb_flush(c);
+    // Under mutter on a busy machine the compositor now and then kept showing black where a still
+    // window had already painted, until the window painted again: it paints again a little later.
+    for (int ms : {1000, 3000})
+        QTimer::singleShot(ms, m_mainWindow, [window = m_mainWindow] { window->update(); });
 }
 
 void Form2::changeEvent(QEvent *event)
