@@ -52,6 +52,7 @@ private slots:
             << &Artwork::ironingPicture << QSize(128, 128) << true << White;
     }
 
+    // A pictogram (two colours) is a white figure on black in a white frame one pixel wide.
     void sizeAndPalette()
     {
         QFETCH(Picture, picture);
@@ -60,37 +61,23 @@ private slots:
         QFETCH(QRgb, corners);
         const QImage image = picture();
         QCOMPARE(image.size(), size);
-        const QRect r = image.rect();
-        for (const QPoint corner : {r.topLeft(), r.topRight(), r.bottomLeft(), r.bottomRight()})
-            QCOMPARE(image.pixel(corner), corners);
-        const QSet<QRgb> &allowed = twoColours ? TwoColours : SixteenColours;
+        const QRect outer = image.rect(), inner = outer.adjusted(1, 1, -1, -1);
+        for (const QPoint c :
+             {outer.topLeft(), outer.topRight(), outer.bottomLeft(), outer.bottomRight()})
+            QCOMPARE(image.pixel(c), corners);
         QSet<QRgb> used;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
                 used.insert(image.pixel(x, y));
-        QVERIFY2(allowed.contains(used), "a colour outside the palette");
-    }
-
-    void pictogramFrame_data()
-    {
-        QTest::addColumn<Picture>("picture");
-        QTest::newRow("bathtub pictogram") << &Artwork::bathtubPicture;
-        QTest::newRow("ironing pictogram") << &Artwork::ironingPicture;
-    }
-
-    void pictogramFrame()
-    {
-        QFETCH(Picture, picture);
-        const QImage image = picture();
-        const QRect outer = image.rect(), inner = outer.adjusted(1, 1, -1, -1);
-        const int ring = 2 * outer.width() + 2 * outer.height() - 4;
-        const int innerRing = 2 * inner.width() + 2 * inner.height() - 4;
-        QCOMPARE(count(image, outer, White) - count(image, inner, White), ring);
-        // Black all round just inside the frame: the frame is one pixel wide and the figure
-        // does not touch it.
-        QCOMPARE(count(image, inner, Black) - count(image, inner.adjusted(1, 1, -1, -1), Black),
-                 innerRing);
-        // A white figure on a black ground, neither empty nor a white field.
+        QVERIFY2((twoColours ? TwoColours : SixteenColours).contains(used),
+                 "a colour outside the palette");
+        if (!twoColours)
+            return;
+        auto ring = [](QRect r) { return 2 * r.width() + 2 * r.height() - 4; };
+        QCOMPARE(count(image, outer, White) - count(image, inner, White), ring(outer));
+        // The figure does not touch the frame, and is neither empty nor a white field.
+        const QRect middle = inner.adjusted(1, 1, -1, -1);
+        QCOMPARE(count(image, inner, Black) - count(image, middle, Black), ring(inner));
         const int figure = count(image, inner, White);
         QVERIFY2(figure > inner.width() * inner.height() / 10, qPrintable(QString::number(figure)));
         QVERIFY2(figure < inner.width() * inner.height() / 2, qPrintable(QString::number(figure)));
