@@ -83,34 +83,30 @@ private slots:
         QVERIFY2(figure < inner.width() * inner.height() / 2, qPrintable(QString::number(figure)));
     }
 
-    void stopSignIsRedWithWhiteLetters()
+    // The stop sign is red with white letters, the play triangle points right, the icon is a
+    // grey hand before a starburst.
+    void buttonPicturesAndIconShowWhatTheyShould()
     {
-        const QImage image = Artwork::stopPicture();
+        const QImage stop = Artwork::stopPicture();
         const QRect centre(7, 11, 17, 7);
-        QVERIFY(count(image, centre, Red) > 40);
-        QVERIFY(count(image, centre, White) > 30);
-        QCOMPARE(count(image, centre, Red) + count(image, centre, White), 17 * 7);
-        QCOMPARE(image.pixel(15, 7), Red);
-        QCOMPARE(image.pixel(15, 22), Red);
-    }
+        QVERIFY(count(stop, centre, Red) > 40);
+        QVERIFY(count(stop, centre, White) > 30);
+        QCOMPARE(count(stop, centre, Red) + count(stop, centre, White), 17 * 7);
+        QCOMPARE(stop.pixel(15, 7), Red);
+        QCOMPARE(stop.pixel(15, 22), Red);
 
-    void playTrianglePointsRight()
-    {
-        const QImage image = Artwork::playPicture();
-        QCOMPARE(image.pixel(15, 15), Black);
-        auto blackInColumn = [&](int x) { return count(image, QRect(x, 0, 1, 30), Black); };
+        const QImage play = Artwork::playPicture();
+        QCOMPARE(play.pixel(15, 15), Black);
+        auto blackInColumn = [&](int x) { return count(play, QRect(x, 0, 1, 30), Black); };
         QVERIFY(blackInColumn(11) > blackInColumn(18));
         QVERIFY(blackInColumn(18) > blackInColumn(24));
         QVERIFY(blackInColumn(24) > 0);
-    }
 
-    void iconIsAGreyHandBeforeAStarburst()
-    {
-        const QImage image = Artwork::quizIcon();
-        QCOMPARE(image.pixel(16, 20), Silver);
-        QVERIFY(count(image, image.rect(), Yellow) > 60);
-        QVERIFY(count(image, image.rect(), Red) > 30);
-        QVERIFY(count(image, image.rect(), Silver) + count(image, image.rect(), Grey) > 100);
+        const QImage icon = Artwork::quizIcon();
+        QCOMPARE(icon.pixel(16, 20), Silver);
+        QVERIFY(count(icon, icon.rect(), Yellow) > 60);
+        QVERIFY(count(icon, icon.rect(), Red) > 30);
+        QVERIFY(count(icon, icon.rect(), Silver) + count(icon, icon.rect(), Grey) > 100);
     }
 };
 
