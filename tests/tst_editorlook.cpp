@@ -343,12 +343,9 @@ private slots:
         QFETCH(QStringList, extra);
         QFETCH(QStringList, videos);
         QFETCH(QStringList, pictures);
-        for (const QString &name : extra) {
-            if (name.endsWith(QLatin1Char('/')))
-                QVERIFY(QDir().mkdir(name.chopped(1)));
-            else
-                QVERIFY(ExerciseFolder::writeFile(name, "x"));
-        }
+        for (const QString &name : extra)
+            QVERIFY(name.endsWith(QLatin1Char('/')) ? QDir().mkdir(name.chopped(1))
+                                                    : ExerciseFolder::writeFile(name, "x"));
         // The lists are made with the window, in the folder current at that moment.
         Form1 form;
         QCOMPARE(entries(form.File1), videos);
