@@ -29,13 +29,9 @@ class TestQuiz : public QObject
 {
     Q_OBJECT
 
-    static void load(Form1 &form)
-    {
-        guarded([&] { form.Form_Load(); });
-    }
     static void start(Form1 &form)
     {
-        load(form);
+        guarded([&] { form.Form_Load(); });
         form.show();
     }
     static int rightBox(const Form1 &form) { return form.SlotOf(form.Remaining - 1); }
@@ -51,12 +47,11 @@ class TestQuiz : public QObject
         const QPointF local = w->mapTo(top, QRectF(w->rect()).center().toPoint());
         const QPointF global = top->mapToGlobal(local);
         using Async = QWindowSystemInterface::AsynchronousDelivery;
-        QWindowSystemInterface::handleMouseEvent<Async>(top->windowHandle(), local, global,
-                                                        Qt::LeftButton, Qt::LeftButton,
-                                                        QEvent::MouseButtonPress);
-        QWindowSystemInterface::handleMouseEvent<Async>(top->windowHandle(), local, global,
-                                                        Qt::NoButton, Qt::LeftButton,
-                                                        QEvent::MouseButtonRelease);
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+            QWindowSystemInterface::handleMouseEvent<Async>(
+                top->windowHandle(), local, global,
+                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::LeftButton,
+                type);
     }
 
 private slots:
@@ -66,7 +61,7 @@ private slots:
     {
         ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         Form1 form;
-        load(form);
+        guarded([&] { form.Form_Load(); });
         QVERIFY2(folder.reports.isEmpty(), qPrintable(folder.reportTexts.join('\n')));
         QCOMPARE(form.MCIWnd1->fileName(), ExerciseFolder::sign(1));
         QVERIFY(form.MCIWnd1->isPlaying());
@@ -117,7 +112,7 @@ private slots:
             QVERIFY(name.startsWith('!') ? folder.writeFile(name.mid(1), "this is not a picture")
                                          : QFile::remove(name));
         Form1 form;
-        load(form);
+        guarded([&] { form.Form_Load(); });
         QCOMPARE(folder.reports, QList<int>{number});
         if (!breakFile.isEmpty())
             QVERIFY2(folder.reportTexts[0].contains(breakFile.section(',', 0, 0).remove('!')),
@@ -350,8 +345,7 @@ private slots:
             click(form, rightBox(form));
         // Once the closing video plays: a "PLAY" click, then the way out. Should that be
         // missed, the wait is given up after 20 s so that the test fails instead of hanging.
-        bool posted = false;
-        bool gaveUp = false;
+        bool posted = false, gaveUp = false;
         QTimer leave;
         connect(&leave, &QTimer::timeout, this, [&] {
             if (posted || !form.MCIWnd1->isPlaying() || form.MCIWnd1->fileName() != "slut.mov")
