@@ -120,8 +120,6 @@ private slots:
             << elevenLines().replace("p3.jpg", "a\\b.jpg") << notFound << "rad 6";
         QTest::newRow("the folder itself")
             << elevenLines().replace("\"s4.avi\"", ".") << access << "rad 7";
-        QTest::newRow("the folder above")
-            << elevenLines().replace("\"s3.avi\"", "..") << access << "rad 5";
     }
     void readsWholeFile()
     {
