@@ -454,10 +454,6 @@ private slots:
         QTest::newRow("may not be read")
             << "wide.avi" << QByteArray("<locked>") << int(ErrorNumber::PermissionDenied);
         QTest::newRow("m3u playlist named .avi") << "list.avi" << url + "\n" << media;
-        QTest::newRow("extended m3u naming a local clip, named .avi")
-            << "local.avi"
-            << "#EXTM3U\n#EXTINF:1,x\n" + absolute + "\n"
-            << media;
         QTest::newRow("HLS playlist named .mpg")
             << "live.mpg"
             << "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n"
