@@ -125,8 +125,7 @@ class TestMediaWindow : public QObject
     Q_OBJECT
 
     QTemporaryDir m_clips;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_oldDir;
+    std::unique_ptr<QTemporaryDir> m_dir; // each test's own, the working directory
     QTcpServer m_listener;
     int m_connections = 0;
 
@@ -175,19 +174,11 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_oldDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_dir->path()));
         for (const char *name :
              {"twocolour.avi", "twocolour.mov", "twocolour.mp4", "twocolour.mpg", "wide.avi"})
             QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/") + name, name));
         m_connections = 0;
-    }
-
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldDir);
-        m_dir.reset();
     }
 
     void media_data()

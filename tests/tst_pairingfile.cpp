@@ -6,11 +6,11 @@
 #include "tests/support/testsupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +19,7 @@ class TestPairingFile : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_previous;
+    std::unique_ptr<QTemporaryDir> m_dir; // each test's own, the working directory
 
     static QStringList tenNames()
     {
@@ -40,13 +39,9 @@ private:
 private slots:
     void init()
     {
-        QVERIFY(m_dir.isValid());
-        m_previous = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        QDir(PairingFileName).removeRecursively();
-        QFile::remove(PairingFileName);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
     }
-    void cleanup() { QDir::setCurrent(m_previous); }
 
     // Quoted names read back, commas, Windows-1252 letters and case included, stand with the
     // writing below.
