@@ -66,11 +66,6 @@ class TestHostile : public QObject
     int m_connections = 0;
     QTemporaryDir m_forNobody;
 
-    QByteArray url(const char *path) const
-    {
-        return "http://127.0.0.1:" + QByteArray::number(m_listener.serverPort()) + path;
-    }
-
     // Read only when it is a regular file: opening a FIFO would wait for a writer.
     static QByteArray iniBytes()
     {
@@ -132,7 +127,8 @@ private slots:
         addRow("pirvel.ini may not be read", Both, good, {}, true);
         addRow("UTF-16 pirvel.ini", Both, utf16, {}, false, "heltal");
         addRow("M3U playlist named .mov", Quiz, ini(0, "lista.mov"),
-               {{"lista.mov", "#EXTM3U\n#EXTINF:1,x\n" + url("/z.mov") + "\n"}});
+               {{"lista.mov", "#EXTM3U\n#EXTINF:1,x\nhttp://127.0.0.1:" +
+                                  QByteArray::number(m_listener.serverPort()) + "/z.mov\n"}});
         addRow("corrupt JPEG", Quiz, ini(3, "trasig.jpg"),
                {{"trasig.jpg", QByteArray("\xFF\xD8\xFF\xE0", 4) + random}});
         addRow("JPEG declaring 60000 x 60000", Quiz, ini(5, "jatte.jpg"),
