@@ -66,15 +66,10 @@ class TestHostile : public QObject
     int m_connections = 0;
     QTemporaryDir m_forNobody;
 
-    QByteArray url(const char *path) const
-    {
-        return "http://127.0.0.1:" + QByteArray::number(m_listener.serverPort()) + path;
-    }
-
     // Read only when it is a regular file: opening a FIFO would wait for a writer.
-    static QByteArray iniBytes(const QString &dir)
+    static QByteArray iniBytes()
     {
-        QFile f(dir + QStringLiteral("/pirvel.ini"));
+        QFile f(QStringLiteral("pirvel.ini"));
         if (!QFileInfo(f).isFile())
             return QFileInfo(f).exists() ? "<special>" : "<none>";
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
@@ -132,14 +127,14 @@ private slots:
         addRow("pirvel.ini may not be read", Both, good, {}, true);
         addRow("UTF-16 pirvel.ini", Both, utf16, {}, false, "heltal");
         addRow("M3U playlist named .mov", Quiz, ini(0, "lista.mov"),
-               {{"lista.mov", "#EXTM3U\n#EXTINF:1,x\n" + url("/z.mov") + "\n"}});
+               {{"lista.mov", "#EXTM3U\n#EXTINF:1,x\nhttp://127.0.0.1:" +
+                                  QByteArray::number(m_listener.serverPort()) + "/z.mov\n"}});
         addRow("corrupt JPEG", Quiz, ini(3, "trasig.jpg"),
                {{"trasig.jpg", QByteArray("\xFF\xD8\xFF\xE0", 4) + random}});
         addRow("JPEG declaring 60000 x 60000", Quiz, ini(5, "jatte.jpg"),
                {{"jatte.jpg", hugeJpeg()}});
         addRow("GIF declaring 60000 x 60000", Quiz, ini(7, "jatte.gif"),
                {{"jatte.gif", hugeGif()}});
-        addRow("text named .bmp", Quiz, ini(9, "text.bmp"), {{"text.bmp", "hej"}});
         // Names reach no file outside the folder, even one that exists.
         addRow("name sub/x.jpg", Both, ini(3, "sub/x.jpg"),
                {{"sub", "<dir>"}, {"sub/x.jpg", "<link>../bild1.bmp"}}, false, "sub/x.jpg");
@@ -160,8 +155,7 @@ private slots:
         QFETCH(bool, unreadable);
         QFETCH(QString, mentions);
 
-        ExerciseFolder folder(ExerciseFolder::Quiz);
-        const QTemporaryDir &dir = folder.dir;
+        const ExerciseFolder folder(ExerciseFolder::Quiz);
         QVERIFY(ExerciseFolder::writeFile(QStringLiteral("pirvel.ini"), pairing));
         for (const auto &[name, content] : files) {
             QFile::remove(name);
@@ -175,15 +169,15 @@ private slots:
             else
                 QVERIFY(ExerciseFolder::writeFile(name, content));
         }
-        const QByteArray before = iniBytes(dir.path());
+        const QByteArray before = iniBytes();
 
         const int connectionsBefore = m_connections;
         QProcess p;
         if (unreadable) {
             // Root reads any file, so as root the program runs as nobody; the folder stays
             // open to it and only pirvel.ini is closed.
-            QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-            QVERIFY(::chmod(QFile::encodeName(dir.filePath("pirvel.ini")).constData(), 0) == 0);
+            QVERIFY(::chmod(".", 0755) == 0);
+            QVERIFY(::chmod("pirvel.ini", 0) == 0);
             if (::geteuid() == 0) {
                 // The build may lie where nobody cannot go (a private temporary folder,
                 // /root); a copy of the program lies where it can.
@@ -195,7 +189,7 @@ private slots:
                 });
             }
         }
-        startProgram(p, program, dir.path());
+        startProgram(p, program, folder.dir.path());
         const ProgramEnd end = finishProgram(p, 10000);
         // Let a connection attempt that was under way reach the listener.
         QTest::qWait(50);
@@ -205,7 +199,7 @@ private slots:
         QCOMPARE(m_connections, connectionsBefore);
 
         QVERIFY2(end.err.contains(mentions), qPrintable(end.err));
-        QCOMPARE(iniBytes(dir.path()), before);
+        QCOMPARE(iniBytes(), before);
 
         // The largest child so far; a picture that declares billions of pixels must not be
         // decoded at that size.

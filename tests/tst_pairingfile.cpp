@@ -6,11 +6,11 @@
 #include "tests/support/testsupport.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,8 +19,7 @@ class TestPairingFile : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_dir;
-    QString m_previous;
+    std::unique_ptr<QTemporaryDir> m_dir; // each test's own, the working directory
 
     static QStringList tenNames()
     {
@@ -40,13 +39,9 @@ private:
 private slots:
     void init()
     {
-        QVERIFY(m_dir.isValid());
-        m_previous = QDir::currentPath();
-        QDir::setCurrent(m_dir.path());
-        QDir(PairingFileName).removeRecursively();
-        QFile::remove(PairingFileName);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
     }
-    void cleanup() { QDir::setCurrent(m_previous); }
 
     // Quoted names read back, commas, Windows-1252 letters and case included, stand with the
     // writing below.
@@ -94,12 +89,9 @@ private slots:
         const int past = ErrorNumber::InputPastEndOfFile, type = ErrorNumber::TypeMismatch;
         const int overflow = ErrorNumber::Overflow, notFound = ErrorNumber::FileNotFound;
         const int access = ErrorNumber::PathFileAccessError;
-        QTest::newRow("flag 0") << elevenLines("0") << 0 << "0";
-        QTest::newRow("flag 1") << elevenLines("1") << 0 << "1";
         QTest::newRow("flag 2 kept, the lines after it unread")
             << elevenLines("2") + "\"more\"\r\ngarbage, 12\r\n"
             << 0 << "2";
-        QTest::newRow("flag -1 kept") << elevenLines("-1") << 0 << "-1";
         QTest::newRow("flag with spaces around") << elevenLines("  7  ") << 0 << "7";
         QTest::newRow("lowest flag") << elevenLines("-32768") << 0 << "-32768";
         QTest::newRow("highest flag") << elevenLines("32767") << 0 << "32767";
@@ -119,14 +111,10 @@ private slots:
         // Every name is a file of the folder itself.
         QTest::newRow("a name in another folder") << elevenLines().replace("p2.jpg", "../p2.jpg")
                                                   << notFound << "rad 4: namnet \"../p2.jpg\"";
-        QTest::newRow("an absolute name")
-            << elevenLines().replace("s1.avi", "/etc/hostname") << notFound << "rad 1";
         QTest::newRow("a folder in the Windows way")
             << elevenLines().replace("p3.jpg", "a\\b.jpg") << notFound << "rad 6";
         QTest::newRow("the folder itself")
             << elevenLines().replace("\"s4.avi\"", ".") << access << "rad 7";
-        QTest::newRow("the folder above")
-            << elevenLines().replace("\"s3.avi\"", "..") << access << "rad 5";
     }
     void readsWholeFile()
     {

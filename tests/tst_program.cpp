@@ -24,15 +24,12 @@ private slots:
 
     void errorIsReportedAndEndsWithNonZeroStatus()
     {
-        bool after = false;
-        guarded([&] {
+        guarded([] {
             throw RuntimeError(ErrorNumber::FileNotFound, QStringLiteral("Filen \"x\" saknas."));
-            after = true;
         });
         QCOMPARE(m_seam->reports, QList<int>{53});
         QCOMPARE(m_seam->reportTexts, QStringList{QStringLiteral("Filen \"x\" saknas.")});
         QCOMPARE(m_seam->ends, QList<int>{1});
-        QVERIFY(!after);
     }
 
     void endStopsTheRestOfTheHandler()
@@ -74,8 +71,6 @@ private slots:
         QTest::addColumn<float>("width");
         QTest::addColumn<float>("zoom");
         QTest::newRow("2400 to 3600") << 3600.0f << 2400.0f << 150.0f;
-        QTest::newRow("already 3600") << 3600.0f << 3600.0f << 100.0f;
-        QTest::newRow("5000 to 2500") << 2500.0f << 5000.0f << 50.0f;
         QTest::newRow("3000 to 2500") << 2500.0f << 3000.0f << 83.333336f;
         QTest::newRow("1500 to 2500") << 2500.0f << 1500.0f << 166.66667f;
     }

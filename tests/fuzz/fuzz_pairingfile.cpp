@@ -38,8 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static QTemporaryDir dir((QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
                                                                         : QDir::tempPath()) +
                              QStringLiteral("/pirvel-fuzz-XXXXXX"));
-    static const bool entered = QDir::setCurrent(dir.path());
-    (void)entered;
+    [[maybe_unused]] static const bool entered = QDir::setCurrent(dir.path());
 
     {
         QFile f(PairingFileName);

@@ -9,8 +9,7 @@ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$build" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir "$work/corpus"
-cp "$here"/corpus/* "$work/corpus/"
+cp -R "$here/corpus" "$work/"
 status=0
 "$build/fuzz_pairingfile" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$work/" "$work/corpus" >"$work/log" 2>&1 || status=$?
