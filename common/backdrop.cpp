@@ -45,11 +45,10 @@ void keepOffTaskBar(QWidget *window)
     xcb_flush(c);
 }
 
-// The kit's windows keep one size, so synchronised resizing has nothing to smooth for them, and
-// taking part in it cost the editor its picture: under mutter, on a busy machine, about one start
-// in seven showed the window's frame with black inside until the pointer made it repaint, the
-// compositor waiting on the window's sync counter. Both the protocol and the counter go; without
-// the counter no window manager waits on the window.
+// The kit's windows keep one size, so synchronised resizing has nothing to smooth for them. Under
+// mutter on a busy machine the editor's still window showed black inside its frame in about one
+// start in seven while it took part, and in one in thirty-six once it no longer did; the repaint
+// after showing does the rest.
 void leaveResizeSync(QWidget *window)
 {
     xcb_connection_t *c = xcbConnection();
