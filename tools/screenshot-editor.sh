@@ -15,13 +15,9 @@ if [ -z "${PIRVEL_SCREENSHOT_ON_X:-}" ]; then
     PIRVEL_SCREENSHOT_ON_X=1 exec "$xdesktop" none sh "$0" "$@"
 fi
 
-work=$(mktemp -d)
-app_pid=
-cleanup() {
-    [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+# The work folder and its clean-up, as the real-display tests have them.
+# shellcheck source=../tests/support/xscript.sh
+. "$top/tests/support/xscript.sh"
 
 cp -r "$top/demo" "$work/exercise"
 (cd "$work/exercise" && QT_QPA_PLATFORM=xcb exec "$exe") >/dev/null 2>&1 &
