@@ -29,22 +29,6 @@ xcb_connection_t *xcbConnection()
     return x11 ? x11->connection() : nullptr;
 }
 
-} // namespace
-
-// Window managers read a window's initial states when it is first mapped; Qt adds its own
-// (maximised, below) to what is already there.
-void keepOffTaskBar(QWidget *window)
-{
-    xcb_connection_t *c = xcbConnection();
-    if (!c)
-        return;
-    const xcb_atom_t states[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                 internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
-                        internAtom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
-    xcb_flush(c);
-}
-
 // The kit's windows keep one size, so synchronised resizing has nothing to smooth for them. Under
 // mutter on a busy machine the editor's still window showed black inside its frame in about one
 // start in seven while it took part, and in one in thirty-six once it no longer did; the repaint
@@ -68,6 +52,22 @@ void leaveResizeSync(QWidget *window)
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, protocols, XCB_ATOM_ATOM, 32,
                         uint32_t(kept.size()), kept.data());
     xcb_delete_property(c, id, internAtom(c, "_NET_WM_SYNC_REQUEST_COUNTER"));
+    xcb_flush(c);
+}
+
+} // namespace
+
+// Window managers read a window's initial states when it is first mapped; Qt adds its own
+// (maximised, below) to what is already there.
+void keepOffTaskBar(QWidget *window)
+{
+    xcb_connection_t *c = xcbConnection();
+    if (!c)
+        return;
+    const xcb_atom_t states[] = {internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 internAtom(c, "_NET_WM_STATE_SKIP_PAGER")};
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()),
+                        internAtom(c, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
     xcb_flush(c);
 }
 
@@ -96,6 +96,7 @@ void Form2::showBackdrop(QWidget *mainWindow)
     if (QScreen *screen = QGuiApplication::primaryScreen())
         setGeometry(screen->geometry());
     m_mainWindow = mainWindow;
+    leaveResizeSync(mainWindow);
     mainWindow->installEventFilter(this);
     showMaximized();
 }
@@ -129,7 +130,7 @@ void Form2::holdMainWindowAbove()
     // Under mutter on a busy machine the compositor now and then kept showing black where a still
     // window had already painted, until the window painted again: it paints again a little later.
     for (int ms : {1000, 3000})
-        QTimer::singleShot(ms, m_mainWindow, [window = m_mainWindow] { window->update(); });
+        QTimer::singleShot(ms, m_mainWindow, [window = m_mainWindow.data()] { window->update(); });
 }
 
 void Form2::changeEvent(QEvent *event)

@@ -13,7 +13,7 @@ public:
     Form2();
 
     // Visible, maximised over the screen; it keeps `mainWindow` in front of itself and hands
-    // it the activation whenever the black is clicked.
+    // it the activation whenever the black is clicked. Call it before `mainWindow` is shown.
     void showBackdrop(QWidget *mainWindow);
 
 protected:
@@ -29,7 +29,3 @@ private:
 // Asks the window manager to show no task-bar or pager entry for the top-level `window`; call
 // it before the window is first shown. Does nothing where there is no X server.
 void keepOffTaskBar(QWidget *window);
-
-// Takes the top-level `window` out of the window manager's synchronised resizing; call it before
-// the window is first shown. Does nothing where there is no X server.
-void leaveResizeSync(QWidget *window);

@@ -132,7 +132,6 @@ Form1::Form1()
     // lists a dialog that stands for the whole application whatever it asks), and so the
     // window is an ordinary one of fixed size.
     keepOffTaskBar(this);
-    leaveResizeSync(this);
 }
 
 Form1::~Form1() = default;

@@ -98,7 +98,6 @@ void Form1::buildControls()
     setWindowTitle(QStringLiteral("Vilket pirvel?"));
     setWindowIcon(QIcon(QPixmap::fromImage(Artwork::quizIcon())));
     setFixedSize(twipsToPixels(9510), twipsToPixels(6825));
-    leaveResizeSync(this);
     fill(this, QPalette::Window, LightYellow);
     setFont(sansFont(8.25));
 
