@@ -3,14 +3,16 @@
 #include "common/exercisefile.h"
 #include "common/runtimeerror.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,6 +26,11 @@ constexpr const char *Codec = "windows-1252";
 // and reading on would only fill memory.
 constexpr qsizetype MaxItemBytes = 4096;
 constexpr qint64 ChunkBytes = 4096;
+// A write that stays within one page is never split by a kill: the kernel copies the page whole
+// or not at all. The new content always fits in one, as no name is longer than NAME_MAX bytes.
+constexpr qint64 PageBytes = 4096;
+// A file larger than this is compared by its size and time of change, not by its content.
+constexpr qint64 MaxDigestBytes = 1 << 20;
 
 // Opening a converter costs far more than converting a file name with it, so each thread keeps
 // one of each. Windows-1252 has one byte a character, so they carry no state between calls.
@@ -105,49 +112,176 @@ QString folderCause(const QString &name, int error)
     return writeCause(error);
 }
 
-bool writeAll(int fd, const QByteArray &bytes, off_t at)
+// Writes `bytes` at offset 0; `done` counts what reached the file, also on a failure.
+bool writeAll(int fd, const QByteArray &bytes, qsizetype *done = nullptr)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n =
-            ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), at + off_t(done));
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + written, size_t(bytes.size() - written),
+                                   off_t(written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             if (n == 0)
                 errno = EIO;
-            return false;
+            break;
         }
-        done += n;
+        written += n;
     }
-    return true;
+    if (done)
+        *done = written;
+    return written == bytes.size();
 }
 
-bool readAll(int fd, QByteArray *bytes)
+// Up to `limit` bytes from the start of the file; false when it cannot be read.
+bool readHead(int fd, qint64 limit, QByteArray *bytes)
 {
     char chunk[ChunkBytes];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, chunk, sizeof chunk, at);
+    while (bytes->size() < limit) {
+        const ssize_t n =
+            ::pread(fd, chunk, size_t(qMin<qint64>(ChunkBytes, limit - bytes->size())),
+                    off_t(bytes->size()));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return false;
         if (n == 0)
-            return true;
+            break;
         bytes->append(chunk, n);
-        at += n;
+    }
+    return true;
+}
+
+QByteArray digestOf(int fd, qint64 size)
+{
+    QByteArray content;
+    if (size > MaxDigestBytes || !readHead(fd, MaxDigestBytes + 1, &content) ||
+        content.size() > MaxDigestBytes)
+        return {};
+    // A file whose content is empty still has a digest, told apart from "not compared".
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256);
+}
+
+void syncFolder()
+{
+    const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
     }
 }
 
-bool replaceContent(int fd, const QByteArray &content)
+// Every text of a save that did not happen is here. Each says what happened, to which file, and
+// what to do; the editor keeps the choices meanwhile.
+const char *const KeptChoices =
+    "Dina val finns kvar: tryck Spara igen när det är ordnat, eller Avbryt.";
+
+QString remedy(int error)
 {
-    return writeAll(fd, content, 0) && ::ftruncate(fd, off_t(content.size())) == 0 &&
-           ::fsync(fd) == 0;
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("Gör plats på disken genom att ta bort filer du inte behöver.");
+    case EROFS:
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Kopiera hela övningens mapp till en egen mapp (till exempel i "
+                              "Dokument) och starta Kolmiras i kopian, eller be den som äger "
+                              "mappen om skrivrätt.");
+    case EIO:
+        return QStringLiteral("Kontrollera disken eller USB-minnet.");
+    default:
+        return {};
+    }
+}
+
+QString notSavedText(const QString &name, const QString &cause, int error, const QString &todo,
+                     bool damaged)
+{
+    return QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4). %5 %6 %7")
+        .arg(quoted(name), where(name), cause, systemWords(error),
+             damaged ? QStringLiteral("Den gamla filen kan vara skadad.")
+                     : QStringLiteral("Den gamla filen är orörd."),
+             todo.isEmpty() ? remedy(error) : todo, QString::fromUtf8(KeptChoices))
+        .simplified();
+}
+
+QString foundText(const QString &name, const PairingFileState &was, const PairingFileState &now)
+{
+    QString what;
+    QString next = QStringLiteral("Tryck Spara igen för att ersätta den med dina val, eller "
+                                  "Avbryt för att låta den vara.");
+    if (!now.exists) {
+        what = QStringLiteral("finns inte längre: den har flyttats eller tagits bort sedan "
+                              "Kolmiras läste den");
+        next = QStringLiteral("Tryck Spara igen för att göra en ny med dina val, eller Avbryt.");
+    } else if (!was.exists) {
+        what = QStringLiteral("har skapats av något annat program sedan Kolmiras startade");
+    } else if (S_ISLNK(now.type) && !now.throughLink) {
+        const QString target = QFileInfo(where(name)).symLinkTarget();
+        what = QStringLiteral("har bytts mot en länk till %1 sedan Kolmiras läste den, och "
+                              "Kolmiras skriver aldrig genom en sådan länk")
+                   .arg(quoted(target));
+        next = QStringLiteral("Tryck Spara igen för att ersätta länken med en ny fil med dina "
+                              "val (filen som länken leder till lämnas orörd), eller Avbryt.");
+    } else if (!S_ISREG(now.type) && !now.throughLink) {
+        what = QStringLiteral("är inte längre en vanlig fil");
+    } else if (now.device != was.device || now.inode != was.inode) {
+        what = QStringLiteral("har bytts ut mot en annan fil sedan Kolmiras läste den");
+    } else {
+        what = QStringLiteral("har ändrats av något annat program sedan Kolmiras läste den");
+    }
+    return QStringLiteral("Filen %1 (%2) %3. Den sparades inte, och ingenting skrevs över. %4")
+        .arg(quoted(name), where(name), what, next);
 }
 
 } // namespace
 
+PairingFileState PairingFileState::of(const QString &name, int fd)
+{
+    PairingFileState s;
+    const QByteArray path = QFile::encodeName(name);
+    struct stat st;
+    if (::lstat(path.constData(), &st) != 0) {
+        s.exists = errno != ENOENT;
+        return s;
+    }
+    s.exists = true;
+    s.type = st.st_mode & S_IFMT;
+    int own = -1;
+    if (fd < 0 && S_ISREG(st.st_mode))
+        fd = own =
+            ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0 && ::fstat(fd, &st) == 0) {
+        s.throughLink = S_ISLNK(s.type);
+        if (S_ISREG(st.st_mode))
+            s.digest = digestOf(fd, st.st_size);
+    }
+    if (own >= 0)
+        ::close(own);
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return s;
+}
+
+bool PairingFileState::operator==(const PairingFileState &o) const
+{
+    if (exists != o.exists || !exists)
+        return exists == o.exists;
+    // The content decides where it can be read: a save that failed and put the old bytes back
+    // has touched the time, not the file.
+    const bool sameContent = digest.isEmpty() || o.digest.isEmpty()
+                                 ? size == o.size && modified == o.modified
+                                 : digest == o.digest;
+    return throughLink == o.throughLink && type == o.type && device == o.device &&
+           inode == o.inode && sameContent;
+}
+
 SequentialInput::SequentialInput(const QString &fileName)
-    : m_name(fileName), m_file(openExerciseFile(fileName, ExerciseFileKind::Exercise))
+    : m_name(fileName), m_file(openExerciseFile(fileName, ExerciseFileKind::Exercise)),
+      m_state(PairingFileState::of(fileName, m_file->handle()))
 {}
 
 SequentialInput::~SequentialInput() = default;
@@ -297,7 +431,7 @@ bool isStorableName(const QString &name)
         return false;
     bool failed = false;
     const QByteArray bytes = encode(name, &failed);
-    return !failed && decode(bytes) == name;
+    return !failed && decode(bytes) == name && bytes.size() <= NAME_MAX;
 }
 
 SequentialOutput::SequentialOutput(const QString &fileName) : m_name(fileName) {}
@@ -309,8 +443,9 @@ void SequentialOutput::writeString(const QString &text)
                            QStringLiteral("Namnet %1 kan inte sparas i %2: det är tomt, är "
                                           "ingen fil i övningens mapp eller innehåller "
                                           "citattecken, radbrytningar eller tecken som filen "
-                                          "inte kan lagra.")
-                               .arg(quoted(text), quoted(m_name)));
+                                          "inte kan lagra. Ta bort namnet ur listan och välj "
+                                          "en annan fil. %3")
+                               .arg(quoted(text), quoted(m_name), QString::fromUtf8(KeptChoices)));
     }
     m_content += '"' + encode(text) + "\"\r\n";
 }
@@ -324,125 +459,187 @@ struct SequentialOutput::Failure
 {
     QString cause;
     int error;
+    QString todo; // what to do, where the error number alone does not tell it
+};
+
+// Something else than the file that was read stands under the name.
+struct SequentialOutput::Found
+{
+    PairingFileState now;
 };
 
 void SequentialOutput::commit()
 {
+    PairingFileState now = PairingFileState::of(m_name);
+    commit(now);
+}
+
+void SequentialOutput::commit(PairingFileState &expected)
+{
     try {
-        save();
+        save(expected);
+    } catch (const Found &found) {
+        const QString text = foundText(m_name, expected, found.now);
+        expected = found.now;
+        throw RuntimeError(ErrorNumber::PathFileAccessError, text);
     } catch (const Failure &f) {
         throw RuntimeError(ErrorNumber::PathFileAccessError,
-                           QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4). %5")
-                               .arg(quoted(m_name), where(m_name), f.cause, systemWords(f.error),
-                                    m_oldFileDamaged
-                                        ? QStringLiteral("Den gamla filen kan vara skadad.")
-                                        : QStringLiteral("Den gamla filen är orörd.")));
+                           notSavedText(m_name, f.cause, f.error, f.todo, m_oldFileDamaged));
     }
 }
 
-void SequentialOutput::save()
+void SequentialOutput::save(const PairingFileState &expected)
 {
     const QByteArray path = QFile::encodeName(m_name);
-    struct stat old;
-    const bool exists = ::stat(path.constData(), &old) == 0;
-    if (!exists && errno != ENOENT) {
-        const int error = errno;
-        throw Failure{folderCause(m_name, error), error};
-    }
-    if (exists) {
-        if (S_ISDIR(old.st_mode))
-            throw Failure{QStringLiteral("det finns en mapp med det namnet"), EISDIR};
-        if (!S_ISREG(old.st_mode))
-            throw Failure{QStringLiteral("den är ingen vanlig fil"), EINVAL};
-        // Root may write anything, but a file that no one may write was made read-only on
-        // purpose, and "Spara" must not undo that.
-        if (!(old.st_mode & 0222))
-            throw Failure{QStringLiteral("filen är skrivskyddad"), EACCES};
-        if (::faccessat(AT_FDCWD, path.constData(), W_OK, AT_EACCESS) != 0) {
-            const int error = errno;
-            throw Failure{error == EROFS ? writeCause(error)
-                                         : QStringLiteral("du har inte behörighet att skriva i "
-                                                          "filen"),
-                          error};
-        }
-    }
+    int followed = -1;
+    if (expected.throughLink)
+        followed = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const PairingFileState now = PairingFileState::of(m_name, followed);
+    if (followed >= 0)
+        ::close(followed);
+    if (!(now == expected))
+        throw Found{now};
 
-    QSaveFile file(m_name);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (::faccessat(AT_FDCWD, ".", W_OK | X_OK, AT_EACCESS) != 0) {
         const int error = errno;
-        throw Failure{folderCause(m_name, error), error};
+        throw Failure{folderCause(m_name, error), error, {}};
     }
-    // Written past Qt's buffer, so that each failure comes with its own errno: a full disk
-    // must not be told apart from a missing permission by guessing.
-    const int fd = file.handle();
-    if (!writeAll(fd, m_content, 0) || ::fsync(fd) != 0) {
-        const int error = errno;
-        file.cancelWriting();
-        throw Failure{writeCause(error), error};
-    }
+    if (!expected.exists)
+        return writeNew(false);
+    if (S_ISDIR(expected.type))
+        throw Failure{QStringLiteral("det finns en mapp med det namnet"), EISDIR,
+                      QStringLiteral("Byt namn på mappen.")};
+    // Only a link or a special file that the user was told of and chose to replace.
+    if (!S_ISREG(expected.type) && !expected.throughLink)
+        return writeNew(true);
 
-    // The new file is the saver's; it takes the old one's owner and group where the saver may
-    // give them (root always; others their own name and a group they belong to), then its mode.
-    const bool keepsOwner = !exists || ::fchown(fd, old.st_uid, old.st_gid) == 0;
-    if (exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
-        const int error = errno;
-        file.cancelWriting();
-        throw Failure{writeCause(error), error};
-    }
-    if (!keepsOwner) {
-        // Replaced, the file would change hands, and those who may read it only through its
-        // owner or group could no longer. Writing the old file itself keeps all of that; the
-        // complete content is already on disk beside it, so nothing is written into it that
-        // could fail half-way for want of the content.
-        rewriteInPlace(path, old);
-        file.cancelWriting();
-        return;
-    }
-    if (!file.commit()) {
-        const int error = errno;
-        throw Failure{writeCause(error), error};
-    }
-    // The rename itself reaches the disk only with the folder.
-    const int folder = ::open(QFile::encodeName(QFileInfo(where(m_name)).absolutePath()),
-                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-}
-
-void SequentialOutput::rewriteInPlace(const QByteArray &path, const struct stat &old)
-{
-    const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    // Root may write anything, but a file that no one may write was made read-only on purpose,
+    // and "Spara" must not undo that.
+    if (::stat(path.constData(), &st) == 0 && !(st.st_mode & 0222))
+        throw Failure{QStringLiteral("filen är skrivskyddad"), EACCES,
+                      QStringLiteral("Ta bort skrivskyddet i filens egenskaper om den ska "
+                                     "ändras.")};
+    const int fd = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                                (expected.throughLink ? 0 : O_NOFOLLOW));
     if (fd < 0) {
         const int error = errno;
-        throw Failure{writeCause(error), error};
+        if (error == ELOOP || error == ENOENT)
+            throw Found{PairingFileState::of(m_name)};
+        throw Failure{error == EACCES || error == EPERM
+                          ? QStringLiteral("du har inte behörighet att skriva i filen")
+                          : writeCause(error),
+                      error,
+                      {}};
     }
-    struct stat now;
-    QByteArray previous;
-    const bool same = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_dev == old.st_dev &&
-                      now.st_ino == old.st_ino;
-    if (!same || !readAll(fd, &previous)) {
-        const int error = same ? errno : EBUSY;
+    // The name may have changed hands between the look and the open.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || quint64(st.st_dev) != expected.device ||
+        quint64(st.st_ino) != expected.inode) {
         ::close(fd);
-        throw Failure{same ? QStringLiteral("den gamla filen gick inte att läsa")
-                           : QStringLiteral("filen byttes ut medan den sparades"),
-                      error};
+        throw Found{PairingFileState::of(m_name)};
+    }
+    try {
+        writeInPlace(fd, expected);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+}
+
+// Written in place, the file keeps everything about it but its content. At every instant it
+// holds the old content or the new one, as both programs read it: the first page, where the
+// new content lies whole, is written in one call, padded with spaces after the last line to the
+// old length, so that no old byte stays behind the new lines; only then is the padding cut off.
+// A kill before the cut leaves the new lines and blanks, which read the same.
+void SequentialOutput::writeInPlace(int fd, const PairingFileState &old)
+{
+    const qint64 newSize = m_content.size();
+    const qint64 span = qMax(newSize, qMin(old.size, PageBytes));
+    QByteArray first = m_content;
+    first.append(QByteArray(span - newSize, ' '));
+    QByteArray previous;
+    if (!readHead(fd, span, &previous)) {
+        const int error = errno;
+        throw Failure{QStringLiteral("den gamla filen gick inte att läsa"), error, {}};
     }
     // Claim the room first where the file system can: a disk too full for the new content then
     // fails before a byte of the old content is touched.
-    if (m_content.size() > previous.size() &&
-        ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(m_content.size())) != 0 &&
+    if (newSize > old.size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(newSize)) != 0 &&
         (errno == ENOSPC || errno == EDQUOT)) {
         const int error = errno;
-        ::close(fd);
-        throw Failure{writeCause(error), error};
+        throw Failure{writeCause(error), error, {}};
     }
-    if (!replaceContent(fd, m_content)) {
+    qsizetype written = 0;
+    if (!writeAll(fd, first, &written) || ::fsync(fd) != 0) {
         const int error = errno;
-        m_oldFileDamaged = !replaceContent(fd, previous);
+        // Back goes what was overwritten, and the length the file had.
+        m_oldFileDamaged = !writeAll(fd, previous.left(written)) ||
+                           (newSize > old.size && ::ftruncate(fd, off_t(old.size)) != 0);
+        ::fsync(fd);
+        throw Failure{writeCause(error), error, {}};
+    }
+    if (old.size > newSize && ::ftruncate(fd, off_t(newSize)) == 0)
+        ::fsync(fd);
+}
+
+// A new file gets its name only once it is complete, so that a kill leaves nothing behind; it
+// never takes the place of a file that someone made meanwhile. In `replacing`, it takes the
+// place of what the user chose to replace (a link is replaced, never written through).
+void SequentialOutput::writeNew(bool replacing)
+{
+    const QByteArray path = QFile::encodeName(m_name);
+    auto spareName = [&] {
+        return "." + path + "." + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+    };
+    QByteArray named; // the name the file has while it is being written, if any
+    int fd = ::open(".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    // File systems without unnamed files (FAT on a USB stick) get a named one.
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        named = replacing ? spareName() : path;
+        fd = ::open(named.constData(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0666);
+    }
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EEXIST && !replacing)
+            throw Found{PairingFileState::of(m_name)};
+        throw Failure{folderCause(m_name, error), error, {}};
+    }
+    auto fail = [&](int error, const QString &cause) {
         ::close(fd);
-        throw Failure{writeCause(error), error};
+        if (!named.isEmpty())
+            ::unlink(named.constData());
+        throw Failure{cause, error, {}};
+    };
+    if (!writeAll(fd, m_content) || ::fsync(fd) != 0) {
+        const int error = errno;
+        fail(error, writeCause(error));
+    }
+    if (named.isEmpty()) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
+        for (;;) {
+            const QByteArray name = replacing ? spareName() : path;
+            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
+                         AT_SYMLINK_FOLLOW) == 0 ||
+                (errno == ENOENT &&
+                 ::linkat(fd, "", AT_FDCWD, name.constData(), AT_EMPTY_PATH) == 0)) {
+                if (replacing)
+                    named = name;
+                break;
+            }
+            if (errno == EEXIST && !replacing) {
+                ::close(fd);
+                throw Found{PairingFileState::of(m_name)};
+            }
+            const int error = errno;
+            if (error != EEXIST)
+                fail(error, folderCause(m_name, error));
+        }
+    }
+    if (replacing && ::rename(named.constData(), path.constData()) != 0) {
+        const int error = errno;
+        fail(error, folderCause(m_name, error));
     }
     ::close(fd);
+    syncFolder();
 }

@@ -5,8 +5,13 @@
 // It is read and written the way classic sequential text input and output work: a string item
 // is a quoted name on a line of its own, an integer item is bare digits, lines end in CR LF and
 // the text is Windows-1252. SequentialInput reads item by item, so each program can put the
-// values where it keeps them; SequentialOutput collects the items and replaces the file only
-// once the whole new content is safely on disk.
+// values where it keeps them; SequentialOutput collects the items and writes them into the very
+// file that was read, or makes a new one where there was none.
+//
+// PairingFileState is what the name held when the editor read it: "Spara" writes that file and
+// no other. A file that has since been replaced, moved, turned into a link or changed is
+// reported instead of written, and the state then becomes what was found, so that a second
+// "Spara" replaces it knowingly.
 
 #include "common/runtimeerror.h"
 
@@ -18,6 +23,24 @@ inline const QString PairingFileName = QStringLiteral("pirvel.ini");
 
 class QFile;
 struct stat;
+
+struct PairingFileState
+{
+    bool exists = false;
+    // The name was a symbolic link when the file was read: it is written through the link as
+    // long as the link still leads to the same file.
+    bool throughLink = false;
+    unsigned type = 0; // the file type bits of what the name itself is
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modified = 0; // nanoseconds since the epoch
+    QByteArray digest;   // of the whole content; empty when it is too large to read whole
+
+    // What `name` holds now. With `fd`, the file open on it (read through a link, if it is one).
+    static PairingFileState of(const QString &name, int fd = -1);
+    bool operator==(const PairingFileState &other) const;
+};
 
 class SequentialInput
 {
@@ -34,6 +57,7 @@ public:
     QString readString();
     qint16 readInteger();
     void close();
+    const PairingFileState &state() const { return m_state; }
 
 private:
     struct Item
@@ -55,6 +79,7 @@ private:
     qsizetype m_pos = 0;
     int m_line = 1;
     int m_itemsRead = 0;
+    PairingFileState m_state;
 };
 
 class SequentialOutput
@@ -67,18 +92,23 @@ public:
     // error before anything is written.
     void writeString(const QString &text);
     void writeInteger(qint16 value);
-    // Writes everything to a temporary file beside the target and renames it over the target
-    // only when it is complete, with the old file's mode, owner and group. Where the saver may
-    // not give the new file that owner or group, the old file is rewritten in place instead,
-    // once the new content is safely beside it, so that no one loses access. A file without
-    // write permission for anyone is refused, even for root. On any failure the old file is
-    // left as it was.
+    // Writes the file that `expected` describes: the old file in place, so that its owner,
+    // group, mode, ACLs, extended attributes and hard links stay as they were, or a new file
+    // where there was none. A kill at any moment leaves the old content or the new, and nothing
+    // beside it. Anything else found under the name is reported with a run-time error and
+    // `expected` becomes what was found. A file without write permission for anyone is refused,
+    // even for root, and so is a read-only folder. On a failure the old file is left as it was;
+    // the error's text says so, and what to do.
+    void commit(PairingFileState &expected);
+    // The same for whatever the name now holds.
     void commit();
 
 private:
     struct Failure;
-    void save();
-    void rewriteInPlace(const QByteArray &path, const struct stat &old);
+    struct Found;
+    void save(const PairingFileState &expected);
+    void writeInPlace(int fd, const PairingFileState &old);
+    void writeNew(bool replacing);
 
     QString m_name;
     QByteArray m_content;

@@ -315,9 +315,11 @@ void Form1::LoadPairingFile()
     struct stat entry;
     if (::lstat(QFile::encodeName(PairingFileName).constData(), &entry) != 0 && errno == ENOENT) {
         Check1->setValue(0);
+        m_pairingFile = {};
         return;
     }
     SequentialInput file(PairingFileName);
+    m_pairingFile = file.state();
     for (int pair = 1; pair <= 5; ++pair) {
         List1->AddItem(file.readString());
         List2->AddItem(file.readString());
@@ -344,16 +346,20 @@ void Form1::Command1_Click()
         return true;
     };
     if (SignCount == 5 && PictureCount == 5 && named(List1) && named(List2)) {
-        // The new content goes to a temporary file that replaces pirvel.ini only once it is
-        // complete: a full disk, a read-only file or a killed program must never leave the
-        // exercise truncated.
-        SequentialOutput file(PairingFileName);
-        for (int i = 0; i <= 4; ++i) {
-            file.writeString(List1->List(i));
-            file.writeString(List2->List(i));
+        // A save that cannot be done loses nothing: the report says why and what to do, and
+        // the window stays as it is, so that "Spara" can be pressed again or "Avbryt".
+        try {
+            SequentialOutput file(PairingFileName);
+            for (int i = 0; i <= 4; ++i) {
+                file.writeString(List1->List(i));
+                file.writeString(List2->List(i));
+            }
+            file.writeInteger(Check1->Value());
+            file.commit(m_pairingFile);
+        } catch (const RuntimeError &error) {
+            showInformation(QStringLiteral("Fel"), error.text());
+            return;
         }
-        file.writeInteger(Check1->Value());
-        file.commit();
         Command2_Click();
     } else {
         showInformation(QStringLiteral("Fel"),

@@ -13,6 +13,7 @@
 // selected, or the side falls idle. A file that cannot be shown is not armed for adding; its
 // preview's place says why instead, and the teacher's work goes on.
 
+#include "common/pairingfile.h"
 #include "common/runtimeerror.h"
 
 #include <QRect>
@@ -131,6 +132,8 @@ private:
     void followSelection();
 
     std::unique_ptr<Form2> m_backdrop;
+    // What pirvel.ini was when it was read; "Spara" writes that file only.
+    PairingFileState m_pairingFile;
 };
 
 } // namespace editor

@@ -5,8 +5,13 @@
 // goes through and fsync and fdatasync fail instead, as a full quota or a network share reports
 // the lack of room only when the data is flushed. With ENOSPC_DIR unset nothing is touched, so a
 // test can turn the fault on and off by setting the variable in its own environment.
+//
+// With KILL_AT=n the process kills itself with SIGKILL just before its n-th step: a write,
+// flush or truncation of a file under the folder named by KILL_DIR, or a link or rename. So a
+// test sees what a kill -9 leaves between any two steps of a save.
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,10 +22,10 @@
 
 namespace {
 
-// Whether fd is a regular file under the folder.
-bool underFolder(int fd)
+// Whether fd is a regular file under the folder named by `var`.
+bool underFolder(int fd, const char *var = "ENOSPC_DIR")
 {
-    const char *dir = std::getenv("ENOSPC_DIR");
+    const char *dir = std::getenv(var);
     if (!dir || !*dir)
         return false;
     char link[64];
@@ -61,6 +66,21 @@ template <typename Fn> Fn real(const char *name)
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
+// Counts one step; the n-th one never returns.
+void step()
+{
+    static long steps = 0;
+    const char *at = std::getenv("KILL_AT");
+    if (at && ++steps == std::atol(at))
+        ::raise(SIGKILL);
+}
+
+void step(int fd)
+{
+    if (underFolder(fd, "KILL_DIR"))
+        step();
+}
+
 ssize_t full()
 {
     errno = ENOSPC;
@@ -73,6 +93,7 @@ extern "C" ssize_t write(int fd, const void *buf, size_t count)
 {
     using Fn = ssize_t (*)(int, const void *, size_t);
     static const Fn next = real<Fn>("write");
+    step(fd);
     const long granted = allowance(fd, count);
     return granted == 0 ? full() : next(fd, buf, granted < 0 ? count : size_t(granted));
 }
@@ -81,6 +102,7 @@ extern "C" ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset)
 {
     using Fn = ssize_t (*)(int, const void *, size_t, off_t);
     static const Fn next = real<Fn>("pwrite");
+    step(fd);
     const long granted = allowance(fd, count, offset);
     return granted == 0 ? full() : next(fd, buf, granted < 0 ? count : size_t(granted), offset);
 }
@@ -93,11 +115,35 @@ extern "C" ssize_t pwrite64(int fd, const void *buf, size_t count, off64_t offse
 extern "C" int fsync(int fd)
 {
     static const auto next = real<int (*)(int)>("fsync");
+    step(fd);
     return syncFails() && underFolder(fd) ? int(full()) : next(fd);
 }
 
 extern "C" int fdatasync(int fd)
 {
     static const auto next = real<int (*)(int)>("fdatasync");
+    step(fd);
     return syncFails() && underFolder(fd) ? int(full()) : next(fd);
+}
+
+extern "C" int ftruncate(int fd, off_t length)
+{
+    static const auto next = real<int (*)(int, off_t)>("ftruncate");
+    step(fd);
+    return next(fd, length);
+}
+
+extern "C" int rename(const char *from, const char *to)
+{
+    static const auto next = real<int (*)(const char *, const char *)>("rename");
+    step();
+    return next(from, to);
+}
+
+extern "C" int linkat(int fromDir, const char *from, int toDir, const char *to, int flags)
+{
+    using Fn = int (*)(int, const char *, int, const char *, int);
+    static const Fn next = real<Fn>("linkat");
+    step();
+    return next(fromDir, from, toDir, to, flags);
 }
