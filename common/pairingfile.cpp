@@ -231,7 +231,8 @@ QString foundText(const QString &name, const PairingFileState &was, const Pairin
     } else {
         what = QStringLiteral("har ändrats av något annat program sedan Kolmiras läste den");
     }
-    return QStringLiteral("Filen %1 (%2) %3. Den sparades inte, och ingenting skrevs över. %4")
+    return QStringLiteral("Filen %1 (%2) %3. Dina val sparades inte, och ingenting skrevs över. "
+                          "%4")
         .arg(quoted(name), where(name), what, next);
 }
 
@@ -483,6 +484,9 @@ void SequentialOutput::commit(PairingFileState &expected)
         expected = found.now;
         throw RuntimeError(ErrorNumber::PathFileAccessError, text);
     } catch (const Failure &f) {
+        // A file this save has touched is the one the next save expects.
+        if (m_oldFileDamaged)
+            expected = PairingFileState::of(m_name);
         throw RuntimeError(ErrorNumber::PathFileAccessError,
                            notSavedText(m_name, f.cause, f.error, f.todo, m_oldFileDamaged));
     }
