@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStringList>
 
 #include <cerrno>
 #include <climits>
@@ -198,12 +199,13 @@ QString remedy(int error)
 QString notSavedText(const QString &name, const QString &cause, int error, const QString &todo,
                      bool damaged)
 {
-    return QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4). %5 %6 %7")
-        .arg(quoted(name), where(name), cause, systemWords(error),
-             damaged ? QStringLiteral("Den gamla filen kan vara skadad.")
-                     : QStringLiteral("Den gamla filen är orörd."),
-             todo.isEmpty() ? remedy(error) : todo, QString::fromUtf8(KeptChoices))
-        .simplified();
+    QStringList text = {QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4).")
+                            .arg(quoted(name), where(name), cause, systemWords(error)),
+                        damaged ? QStringLiteral("Den gamla filen kan vara skadad.")
+                                : QStringLiteral("Den gamla filen är orörd."),
+                        todo.isEmpty() ? remedy(error) : todo, QString::fromUtf8(KeptChoices)};
+    text.removeAll(QString());
+    return text.join(QLatin1Char(' '));
 }
 
 QString foundText(const QString &name, const PairingFileState &was, const PairingFileState &now)
