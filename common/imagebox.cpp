@@ -2,13 +2,19 @@
 
 #include "common/exercisefile.h"
 #include "common/runtimeerror.h"
+#include "common/thumbnailcache.h"
 
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QSemaphore>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
+#include <sys/stat.h>
 
 ImageBox::ImageBox(QWidget *parent) : QLabel(parent)
 {
@@ -40,6 +46,170 @@ void ImageBox::mouseReleaseEvent(QMouseEvent *event)
     QLabel::mouseReleaseEvent(event);
 }
 
+namespace {
+
+// What decoding one picture may hold at a time. A phone's 24-megapixel photo stored progressive
+// with full colour needs 144 MB; with the rest of the quiz and a playing sign the program stays
+// well within 300 MB. Decodes on worker threads share it, so that several large pictures wait
+// for each other instead of adding up.
+constexpr int DecodeBudgetMb = 160;
+
+QSemaphore &decodeBudget()
+{
+    static QSemaphore budget(DecodeBudgetMb);
+    return budget;
+}
+
+// The layout a JPEG's headers declare, read before any decoder sees the file.
+struct JpegLayout
+{
+    QSize size;
+    // Bytes the decoder keeps for the DCT coefficients of the whole picture: a progressive file,
+    // or one whose colours come in separate scans, holds them all until its last scan, 128
+    // bytes for every 8 x 8 block whatever size the picture is decoded at.
+    qint64 coefficientBytes = 0;
+    // Blocks of all colour components; each takes at least one bit of Huffman-coded data.
+    qint64 blocks = 0;
+    bool huffman = true;
+};
+
+bool isFrameMarker(int marker)
+{
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// Reads the headers up to the first scan; nullopt when the file is no JPEG or its headers end
+// before the frame is declared (the decoder then reports that itself).
+std::optional<JpegLayout> readJpegLayout(QIODevice &file)
+{
+    auto byte = [&file]() -> int {
+        char c;
+        return file.getChar(&c) ? int(uchar(c)) : -1;
+    };
+    if (byte() != 0xFF || byte() != 0xD8)
+        return std::nullopt;
+    std::optional<JpegLayout> layout;
+    bool multiScan = false;
+    int components = 0;
+    int sampling[4][2] = {};
+    for (;;) {
+        if (byte() != 0xFF)
+            return std::nullopt;
+        int marker;
+        do
+            marker = byte();
+        while (marker == 0xFF);
+        if (marker < 0 || marker == 0xD9)
+            return std::nullopt;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+            continue;
+        const int high = byte(), low = byte();
+        if (low < 0 || high * 256 + low < 2)
+            return std::nullopt;
+        const QByteArray segment = file.read(high * 256 + low - 2);
+        if (segment.size() != high * 256 + low - 2)
+            return std::nullopt;
+        auto at = [&segment](int i) { return int(uchar(segment.at(i))); };
+        if (isFrameMarker(marker) && segment.size() >= 6) {
+            components = at(5);
+            if (components < 1 || components > 4 || segment.size() < 6 + 3 * components)
+                return std::nullopt;
+            layout = JpegLayout{};
+            layout->size = QSize(at(3) * 256 + at(4), at(1) * 256 + at(2));
+            layout->huffman = marker < 0xC8;
+            multiScan = (marker & 3) == 2; // SOF2, SOF6, SOF10, SOF14: progressive
+            for (int c = 0; c < components; ++c) {
+                sampling[c][0] = std::max(1, at(7 + 3 * c) >> 4);
+                sampling[c][1] = std::max(1, at(7 + 3 * c) & 15);
+            }
+        } else if (marker == 0xDA) {
+            if (!layout || segment.isEmpty())
+                return std::nullopt;
+            multiScan = multiScan || at(0) < components;
+            break;
+        }
+    }
+    int maxH = 1, maxV = 1;
+    for (int c = 0; c < components; ++c) {
+        maxH = std::max(maxH, sampling[c][0]);
+        maxV = std::max(maxV, sampling[c][1]);
+    }
+    auto blocksAlong = [](qint64 pixels, int factor, int maxFactor) {
+        return ((pixels * factor + maxFactor - 1) / maxFactor + 7) / 8;
+    };
+    for (int c = 0; c < components; ++c) {
+        const auto [h, v] = sampling[c];
+        const qint64 wide = blocksAlong(layout->size.width(), h, maxH);
+        const qint64 high = blocksAlong(layout->size.height(), v, maxV);
+        layout->blocks += wide * high;
+        if (multiScan)
+            layout->coefficientBytes += (wide + h - 1) / h * h * ((high + v - 1) / v * v) * 128;
+    }
+    return layout;
+}
+
+// The largest power-of-two reduction (up to 1/8) at which a JPEG decoder reads `full` when it
+// is asked for `wanted`; it reduces further afterwards.
+QSize reducedDecode(QSize full, QSize wanted)
+{
+    if (wanted.isEmpty())
+        return full;
+    const int ratio = std::min(full.width() / wanted.width(), full.height() / wanted.height());
+    const int denominator = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
+    return QSize((full.width() + denominator - 1) / denominator,
+                 (full.height() + denominator - 1) / denominator);
+}
+
+RuntimeError tooLarge(const QString &fileName, const QString &why)
+{
+    return RuntimeError(ErrorNumber::OutOfMemory,
+                        QStringLiteral("Bilden \"%1\" är för stor eller felaktig: %2.")
+                            .arg(fileName, why));
+}
+
+// The memory a decode of the file at `wanted` (as stored) takes, in megabytes, checked before any
+// decoder can spend it. A picture whose headers promise more than its file can hold, or more
+// than the budget, is an error naming it.
+int decodeCost(const std::optional<JpegLayout> &jpeg, qint64 fileSize, const QString &fileName,
+               QSize full, QSize wanted)
+{
+    qint64 bytes = 0;
+    if (jpeg) {
+        if (jpeg->huffman && jpeg->blocks / 8 > fileSize) {
+            throw tooLarge(fileName,
+                           QStringLiteral("den säger sig vara %1 × %2 bildpunkter, men filen är "
+                                          "bara %3 byte, för lite för en så stor bild")
+                               .arg(jpeg->size.width())
+                               .arg(jpeg->size.height())
+                               .arg(fileSize));
+        }
+        const QSize decoded = reducedDecode(jpeg->size, wanted);
+        bytes = jpeg->coefficientBytes + qint64(decoded.width()) * decoded.height() * 4;
+    } else if (full.isValid()) {
+        // Other formats are decoded at full size, then reduced.
+        bytes = qint64(full.width()) * full.height() * 4;
+    }
+    const qint64 mb = (bytes + (1 << 20) - 1) >> 20;
+    if (mb > DecodeBudgetMb) {
+        throw tooLarge(fileName, QStringLiteral("att läsa den skulle kräva %1 MB minne, och högst "
+                                                "%2 MB är tillåtet")
+                                     .arg(mb)
+                                     .arg(DecodeBudgetMb));
+    }
+    return int(mb);
+}
+
+QImage fitted(QImage image, QSize box)
+{
+    if (box.isValid() && !box.isEmpty() &&
+        (image.width() > box.width() || image.height() > box.height()))
+        image = image.scaled(image.size().boundedTo(box), Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    return image;
+}
+
+} // namespace
+
 QImage loadPicture(const QString &fileName, QSize box)
 {
     auto unreadable = [&](const QString &why) {
@@ -50,27 +220,61 @@ QImage loadPicture(const QString &fileName, QSize box)
     // The reader decides the format from the content, as the file is opened here: only a
     // regular file of the exercise folder, and never with an open that could wait.
     const std::unique_ptr<QFile> file = openExerciseFile(fileName, ExerciseFileKind::Picture);
+    const std::optional<JpegLayout> jpeg = readJpegLayout(*file);
+    file->seek(0);
     QImageReader reader(file.get());
     reader.setAutoTransform(true);
-    // The scaled size applies to the picture as stored, before the turn its EXIF data asks for.
-    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-        box.transpose();
+    // Sizes as stored, before the turn its EXIF data asks for; the box and the cache see the
+    // picture upright.
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    auto stored = [turned](QSize s) { return turned ? s.transposed() : s; };
     const QSize full = reader.size();
-    if (full.isValid() && box.isValid() && !box.isEmpty() &&
-        (full.width() > box.width() || full.height() > box.height())) {
-        // Formats that can (JPEG) decode straight at this size; the rest scale afterwards.
-        reader.setScaledSize(full.boundedTo(box));
+    const QSize upright = stored(full);
+
+    // A picture much larger than the box is what a reduced copy in the desktop's cache saves
+    // decoding; a smaller one decodes about as fast as the copy would read.
+    const bool large = full.isValid() && box.isValid() &&
+                       qint64(full.width()) * full.height() >= 16 * qint64(box.width()) * box.height();
+    const QSize entry = large ? ThumbnailCache::entrySize(upright, box) : QSize();
+    ThumbnailCache::Stamp stamp;
+    QString path;
+    if (entry.isValid()) {
+        struct stat st;
+        if (::fstat(file->handle(), &st) == 0)
+            stamp = {qint64(st.st_mtime), qint64(st.st_size)};
+        path = QDir::current().absoluteFilePath(fileName);
     }
-    QImage image = reader.read();
+
+    QSize wanted;
+    if (entry.isValid())
+        wanted = stored(entry);
+    else if (full.isValid() && box.isValid() && !box.isEmpty() &&
+             (upright.width() > box.width() || upright.height() > box.height()))
+        wanted = full.boundedTo(stored(box));
+    const int cost = decodeCost(jpeg, file->size(), fileName, full, wanted);
+
+    if (entry.isValid()) {
+        const QImage cached = ThumbnailCache::find(path, stamp, box);
+        if (!cached.isNull())
+            return fitted(cached, box);
+    }
+    // Formats that can (JPEG) decode straight at this size; the rest scale afterwards.
+    if (wanted.isValid())
+        reader.setScaledSize(wanted);
+    QImage image;
+    {
+        QSemaphoreReleaser held;
+        if (cost > 0) {
+            decodeBudget().acquire(cost);
+            held = QSemaphoreReleaser(decodeBudget(), cost);
+        }
+        image = reader.read();
+    }
     if (image.isNull())
         throw unreadable(reader.errorString());
-    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
-        box.transpose();
-    if (box.isValid() && !box.isEmpty() &&
-        (image.width() > box.width() || image.height() > box.height()))
-        image = image.scaled(image.size().boundedTo(box), Qt::IgnoreAspectRatio,
-                             Qt::SmoothTransformation);
-    return image;
+    if (entry.isValid() && image.size() == entry)
+        ThumbnailCache::store(path, stamp, upright, image);
+    return fitted(image, box);
 }
 
 PictureDecodes::PictureDecodes(const QStringList &fileNames, QSize box)

@@ -9,6 +9,7 @@
 namespace ErrorNumber {
 enum : int {
     Overflow = 6,
+    OutOfMemory = 7,
     SubscriptOutOfRange = 9,
     DivisionByZero = 11,
     TypeMismatch = 13,

@@ -77,6 +77,8 @@ QString shortCause(const QString &name, const RuntimeError &error)
         return QStringLiteral("det är ingen vanlig fil");
     case ErrorNumber::InvalidPicture:
         return QStringLiteral("det är ingen bild som går att visa");
+    case ErrorNumber::OutOfMemory:
+        return QStringLiteral("den är för stor eller felaktig");
     case ErrorNumber::MediaError:
         return QStringLiteral("videon går inte att spela upp");
     default: {
