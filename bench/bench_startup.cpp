@@ -13,6 +13,11 @@
 // On a machine shared with builds, `chrt -f 10 bench_startup ...` runs the whole measurement
 // ahead of them, which comes much nearer to the figures of a quiet machine.
 //
+// The photo-like exercise is started three ways: with an empty picture cache (the first start),
+// with the cache its previous start left (every later start), and with the reduced copies a
+// file manager made while the teacher browsed the folder. Each build of the quiz gets caches of
+// its own ($XDG_CACHE_HOME), so that no start sees another's.
+//
 // Usage: bench_startup [runs] [--baseline path/to/pirvel]...   (default 7; prints medians)
 
 #include "tests/support/testsupport.h"
@@ -20,6 +25,7 @@
 
 #include <QApplication>
 #include <QColor>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -33,6 +39,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -76,9 +83,58 @@ double median(QList<double> v)
 
 enum class Pictures { Small, Huge, PhotoLike };
 
+// An EXIF block right after the start of the JPEG holding only the orientation "turn 90 degrees
+// clockwise to show" (6).
+void addOrientation(const QString &jpeg)
+{
+    QFile f(jpeg);
+    f.open(QIODevice::ReadOnly);
+    QByteArray bytes = f.readAll();
+    f.close();
+    const QByteArray exif("\xFF\xE1\x00\x22"
+                          "Exif\0\0"
+                          "MM\0\x2A\0\0\0\x08"
+                          "\0\x01"
+                          "\x01\x12\0\x03\0\0\0\x01\0\x06\0\0"
+                          "\0\0\0\0",
+                          36);
+    bytes.insert(2, exif);
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(bytes);
+}
+
+// The reduced copies a file manager makes as the folder is shown: the desktop's own thumbnailer
+// draws each, the file manager adds the keys that tie it to the file (no size, as many do not
+// write one) and puts it into the cache's "large" folder. Written into `cache`, which stands for
+// $XDG_CACHE_HOME.
+bool makeDesktopThumbnails(const QString &exercise, const QString &cache)
+{
+    const QString large = cache + QStringLiteral("/thumbnails/large");
+    QDir().mkpath(large);
+    for (const QFileInfo &picture : QDir(exercise).entryInfoList({"*.jpg"}, QDir::Files)) {
+        const QByteArray uri = QUrl::fromLocalFile(picture.absoluteFilePath()).toEncoded();
+        const QString target =
+            large + QLatin1Char('/') +
+            QString::fromLatin1(QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex()) +
+            QStringLiteral(".png");
+        if (QProcess::execute(QStringLiteral("gdk-pixbuf-thumbnailer"),
+                              {"-s", "256", picture.absoluteFilePath(), target}) != 0)
+            return false;
+        QImage drawn(target);
+        drawn.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(uri));
+        drawn.setText(QStringLiteral("Thumb::MTime"),
+                      QString::number(picture.lastModified().toSecsSinceEpoch()));
+        if (drawn.isNull() || !drawn.save(target, "png"))
+            return false;
+    }
+    return true;
+}
+
 // Small: 320 x 240. Huge: 24 megapixels of smooth gradients, about 1 MB each. PhotoLike: the
 // same with grain, about 6 MB each as a phone's photo is, which costs three times as much to
-// decode, since most of a JPEG decode at a reduced size is reading the compressed data.
+// decode, since most of a JPEG decode at a reduced size is reading the compressed data. The
+// second photo is stored on its side with an EXIF orientation that turns it upright, as a phone
+// held upright stores it.
 void makeExercise(const QString &dir, Pictures kind)
 {
     const QDir d(dir);
@@ -108,7 +164,10 @@ void makeExercise(const QString &dir, Pictures kind)
                 }
             }
         }
-        img.save(d.filePath(QStringLiteral("bild%1.jpg").arg(pair)), "JPEG", 90);
+        const QString name = d.filePath(QStringLiteral("bild%1.jpg").arg(pair));
+        img.save(name, "JPEG", 90);
+        if (kind == Pictures::PhotoLike && pair == 2)
+            addOrientation(name);
     }
     QFile::copy(QStringLiteral(FIXTURES_DIR "/twocolour.mov"), d.filePath("slut.mov"));
     QFile ini(d.filePath("pirvel.ini"));
@@ -180,6 +239,13 @@ QRect locate(QScreen *screen, QColor colour)
     return best.width() > 40 ? best : QRect();
 }
 
+// What the picture cache holds when a start begins.
+enum class Cache {
+    Kept,    // whatever the previous start of the same run left
+    Empty,   // nothing: a first start
+    Desktop, // only what a file manager made
+};
+
 struct Run
 {
     Run(QString exe, QStringList arguments, QString folder, QColor first, bool measurePeak = false)
@@ -191,17 +257,46 @@ struct Run
     QColor firstFrame;
     QPoint probe{-1, -1};
     bool peak = false;
+    Cache cache = Cache::Kept;
+    QString cacheHome;       // this run's $XDG_CACHE_HOME
+    QString desktopCacheHome; // a file manager's cache, copied in before each start
     QList<double> ms;
     QList<double> peakMb;
 };
+
+void copyTree(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    for (const QFileInfo &e : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        const QString target = QDir(to).filePath(e.fileName());
+        if (e.isDir())
+            copyTree(e.filePath(), target);
+        else
+            QFile::copy(e.filePath(), target);
+    }
+}
+
+void prepare(QProcess &p, const Run &r)
+{
+    p.setWorkingDirectory(r.dir);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (r.cacheHome.isEmpty())
+        return;
+    if (r.cache != Cache::Kept)
+        QDir(r.cacheHome).removeRecursively();
+    if (r.cache == Cache::Desktop)
+        copyTree(r.desktopCacheHome, r.cacheHome);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), r.cacheHome);
+    p.setProcessEnvironment(env);
+}
 
 // One start: the time until the first frame's colour is at the probe and, if asked, the peak
 // memory after the clip has played on for a while.
 void once(QScreen *screen, Run &r)
 {
     QProcess p;
-    p.setWorkingDirectory(r.dir);
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    prepare(p, r);
     QElapsedTimer clock;
     clock.start();
     p.start(r.program, r.args);
@@ -218,8 +313,7 @@ void once(QScreen *screen, Run &r)
 QRect calibrate(QScreen *screen, const Run &r)
 {
     QProcess p;
-    p.setWorkingDirectory(r.dir);
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    prepare(p, r);
     p.start(r.program, r.args);
     QElapsedTimer clock;
     clock.start();
@@ -282,7 +376,7 @@ int main(int argc, char *argv[])
     const int runs = args.isEmpty() ? 7 : std::max(1, args[0].toInt());
     QScreen *screen = QGuiApplication::primaryScreen();
 
-    QTemporaryDir small, huge, photos;
+    QTemporaryDir small, huge, photos, caches;
     QProcess bus;
     if (!startSessionBus(bus)) {
         std::fprintf(stderr, "dbus-daemon could not be started (apt-get install dbus-daemon)\n");
@@ -291,17 +385,32 @@ int main(int argc, char *argv[])
     makeExercise(small.path(), Pictures::Small);
     makeExercise(huge.path(), Pictures::Huge);
     makeExercise(photos.path(), Pictures::PhotoLike);
+    const QString desktopCache = caches.filePath(QStringLiteral("desktop"));
+    if (!makeDesktopThumbnails(photos.path(), desktopCache)) {
+        std::fprintf(stderr, "gdk-pixbuf-thumbnailer failed (apt-get install libgdk-pixbuf2.0-bin)\n");
+        return 1;
+    }
     const QString before = loadAverage();
 
     const QString clip = QStringLiteral(FIXTURES_DIR "/twocolour.avi");
     const QString quiz = QStringLiteral(PIRVEL_EXE);
-    // Each build of the quiz starts on the three exercises in a row: small pictures, 24-MP
-    // gradients and 24-MP photo-like pictures.
+    // Each build of the quiz starts on the exercises in a row: small pictures, 24-MP gradients
+    // and 24-MP photo-like pictures, the last from an empty cache, then from the one that start
+    // left, then from a file manager's.
     QList<Run> all;
+    int builds = 0;
     auto addQuiz = [&](const QString &program) {
+        const QString home = caches.filePath(QString::number(builds++));
         all.append({program, {}, small.path(), Red});
         all.append({program, {}, huge.path(), Red, true});
-        all.append({program, {}, photos.path(), Red, true});
+        for (Cache cache : {Cache::Empty, Cache::Kept, Cache::Desktop}) {
+            all.append({program, {}, photos.path(), Red, true});
+            all.back().cache = cache;
+            all.back().cacheHome = home + QStringLiteral("/photos");
+            all.back().desktopCacheHome = desktopCache;
+        }
+        all[all.size() - 4].cacheHome = home + QStringLiteral("/huge");
+        all[all.size() - 5].cacheHome = home + QStringLiteral("/small");
     };
     addQuiz(quiz);
     const QString mpv = QStandardPaths::findExecutable(QStringLiteral("mpv"));
@@ -318,8 +427,8 @@ int main(int argc, char *argv[])
     for (const QString &baseline : baselines)
         addQuiz(baseline);
     Run &quizSmall = all[0];
-    Run *bare = mpv.isEmpty() ? nullptr : &all[3];
-    Run &demo = all[mpv.isEmpty() ? 3 : 4];
+    Run *bare = mpv.isEmpty() ? nullptr : &all[5];
+    Run &demo = all[mpv.isEmpty() ? 5 : 6];
 
     // The quiz's window stands where the window manager put it, the same for every exercise
     // whose first sign has the same shape; the demo's first frame is read at the same place.
@@ -353,22 +462,28 @@ int main(int argc, char *argv[])
         std::printf("bare mpv: not installed (apt-get install mpv to compare)\n");
     const double photoMb = QFileInfo(QDir(photos.path()).filePath("bild1.jpg")).size() / 1e6;
     auto print = [&](const char *who, qsizetype first) {
-        const Run &smallRun = all[first], &hugeRun = all[first + 1], &photoRun = all[first + 2];
+        const Run &smallRun = all[first], &hugeRun = all[first + 1];
         std::printf("%s start -> first sign frame, demo-like pictures: %.1f ms (/mpv %.2f)\n", who,
                     median(smallRun.ms), ratio(smallRun));
-        std::printf("%s start -> first sign frame, five 24-MP JPEGs: %.1f ms (/mpv %.2f), "
-                    "peak RSS %.1f MB\n",
+        std::printf("%s start -> first sign frame, five 24-MP JPEGs, later start: %.1f ms (/mpv "
+                    "%.2f), peak RSS %.1f MB\n",
                     who, median(hugeRun.ms), ratio(hugeRun), median(hugeRun.peakMb));
-        std::printf("%s start -> first sign frame, five 24-MP photo-like JPEGs (%.1f MB each): "
-                    "%.1f ms (/mpv %.2f), peak RSS %.1f MB\n",
-                    who, photoMb, median(photoRun.ms), ratio(photoRun), median(photoRun.peakMb));
+        const char *starts[] = {"first start (empty cache)", "second start",
+                                "first start after a file manager's thumbnails"};
+        for (int i = 0; i < 3; ++i) {
+            const Run &photoRun = all[first + 2 + i];
+            std::printf("%s start -> first sign frame, five 24-MP photo-like JPEGs (%.1f MB each), "
+                        "%s: %.1f ms (/mpv %.2f), peak RSS %.1f MB\n",
+                        who, photoMb, starts[i], median(photoRun.ms), ratio(photoRun),
+                        median(photoRun.peakMb));
+        }
     };
     print("quiz", 0);
     for (qsizetype i = 0; i < baselines.size(); ++i) {
         std::printf("baseline %lld = %s\n", static_cast<long long>(i + 1),
                     qPrintable(baselines[i]));
         const QByteArray who = "baseline " + QByteArray::number(i + 1);
-        print(who.constData(), firstBaseline + 3 * i);
+        print(who.constData(), firstBaseline + 5 * i);
     }
     bus.terminate();
     bus.waitForFinished();

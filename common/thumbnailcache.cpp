@@ -109,21 +109,20 @@ QImage find(const QString &path, Stamp stamp, QSize box)
             continue;
         QImageReader reader(&file, "png");
         // The size comes first, so an oversized file that only claims to be an entry is never
-        // decoded; the keys are read from the header too.
+        // decoded. The keys are read from the image: the reader's own text() splits them at
+        // their colons.
         const QSize size = reader.size();
         if (size.width() < box.width() || size.height() < box.height() ||
             size.width() > folder.edge || size.height() > folder.edge)
             continue;
+        const QImage image = reader.read();
         bool timeRead = false;
-        if (reader.text(QStringLiteral("Thumb::URI")).toUtf8() != uri ||
-            reader.text(QStringLiteral("Thumb::MTime")).toLongLong(&timeRead) != stamp.modified ||
+        if (image.size() != size || image.text(QStringLiteral("Thumb::URI")).toLatin1() != uri ||
+            image.text(QStringLiteral("Thumb::MTime")).toLongLong(&timeRead) != stamp.modified ||
             !timeRead)
             continue;
-        const QString recordedSize = reader.text(QStringLiteral("Thumb::Size"));
-        if (!recordedSize.isEmpty() && recordedSize.toLongLong() != stamp.size)
-            continue;
-        QImage image = reader.read();
-        if (!image.isNull() && image.size() == size)
+        const QString recordedSize = image.text(QStringLiteral("Thumb::Size"));
+        if (recordedSize.isEmpty() || recordedSize.toLongLong() == stamp.size)
             return image;
     }
     return QImage();
@@ -153,18 +152,19 @@ void store(const QString &path, Stamp stamp, QSize picture, const QImage &reduce
     if (!makeFolders(dir))
         return;
 
+    // The keys go on the image, not the writer: the writer would split them at their colons.
+    QImage entry = reduced.convertToFormat(reduced.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                                     : QImage::Format_RGB32);
+    const QByteArray uri = uriOf(path);
+    entry.setText(QStringLiteral("Thumb::URI"), QString::fromLatin1(uri));
+    entry.setText(QStringLiteral("Thumb::MTime"), QString::number(stamp.modified));
+    entry.setText(QStringLiteral("Thumb::Size"), QString::number(stamp.size));
+    entry.setText(QStringLiteral("Thumb::Image::Width"), QString::number(picture.width()));
+    entry.setText(QStringLiteral("Thumb::Image::Height"), QString::number(picture.height()));
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    const QByteArray uri = uriOf(path);
-    writer.setText(QStringLiteral("Thumb::URI"), QString::fromUtf8(uri));
-    writer.setText(QStringLiteral("Thumb::MTime"), QString::number(stamp.modified));
-    writer.setText(QStringLiteral("Thumb::Size"), QString::number(stamp.size));
-    writer.setText(QStringLiteral("Thumb::Image::Width"), QString::number(picture.width()));
-    writer.setText(QStringLiteral("Thumb::Image::Height"), QString::number(picture.height()));
-    if (!writer.write(reduced.convertToFormat(reduced.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                                        : QImage::Format_RGB32)))
+    if (!QImageWriter(&buffer, "png").write(entry))
         return;
 
     // Written beside its place and renamed into it, so that a reader (this kit, a file manager)
