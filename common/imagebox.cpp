@@ -11,6 +11,8 @@
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <optional>
@@ -279,8 +281,12 @@ QImage loadPicture(const QString &fileName, QSize box)
 
 PictureDecodes::PictureDecodes(const QStringList &fileNames, QSize box)
 {
+    // A thread for each picture rather than one for each core: the decodes share the cores and
+    // end together, where otherwise the last one would decode alone while the other cores idle.
+    static QThreadPool pool;
+    pool.setMaxThreadCount(std::max(QThread::idealThreadCount(), int(fileNames.size())));
     for (const QString &name : fileNames) {
-        m_decodes.append(QtConcurrent::run([name, box] {
+        m_decodes.append(QtConcurrent::run(&pool, [name, box] {
             Decoded decoded;
             try {
                 decoded.image = loadPicture(name, box);

@@ -14,6 +14,8 @@
 #include "common/mediawindow.h"
 #include "quiz/gauge.h"
 
+#include <QBuffer>
+#include <QPainter>
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
@@ -21,6 +23,7 @@
 #include <qpa/qwindowsysteminterface.h>
 
 #include <map>
+#include <sys/stat.h>
 #include <set>
 
 using quiz::Form1;
@@ -121,6 +124,109 @@ private slots:
         QVERIFY(form.backdrop() && form.backdrop()->isVisible());
         QVERIFY(!form.isVisible());
         QVERIFY(!form.MCIWnd1->isPlaying());
+    }
+
+    // A large photo's reduced copy in the desktop's cache serves the next start; whatever the
+    // cache holds, the picture shown is the file's own as it is now, and never an error.
+    void pictureCache_data()
+    {
+        QTest::addColumn<QString>("change"); // what happens between the first load and the next
+        QTest::addColumn<bool>("fromCache"); // the next load shows the cache's copy
+        QTest::newRow("cache hit") << "" << true;
+        QTest::newRow("no XDG_CACHE_HOME: the home's .cache") << "no xdg" << true;
+        QTest::newRow("photo turned by its EXIF orientation") << "turned" << true;
+        QTest::newRow("stale entry: the file's time changed") << "touch" << false;
+        QTest::newRow("file replaced by another, same time") << "replace" << false;
+        QTest::newRow("corrupt PNG in the cache") << "corrupt" << false;
+        QTest::newRow("cache folder cannot be written") << "unwritable" << false;
+    }
+    void pictureCache()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, fromCache);
+        const ExerciseFolder folder(ExerciseFolder::Quiz);
+        const QByteArray xdg = qgetenv("XDG_CACHE_HOME"), home = qgetenv("HOME");
+        const auto restore = qScopeGuard([&] {
+            xdg.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", xdg);
+            qputenv("HOME", home);
+        });
+        QString cache = folder.dir.filePath("cache");
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+        if (change == "no xdg") {
+            qunsetenv("XDG_CACHE_HOME");
+            qputenv("HOME", QFile::encodeName(folder.dir.path()));
+            cache = folder.dir.filePath(".cache");
+        } else if (change == "unwritable") {
+            QVERIFY(QDir().mkdir(cache) && folder.writeFile(cache + "/thumbnails", "no folder"));
+        }
+        // 1200 x 900, in two halves; turned, the left half is the top one.
+        QImage photo(1200, 900, QImage::Format_RGB32);
+        photo.fill(ExerciseFolder::colour(1));
+        QPainter(&photo).fillRect(600, 0, 600, 900, ExerciseFolder::colour(3));
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        photo.save(&buffer, "JPEG");
+        if (change == "turned") // an EXIF block whose orientation 6 turns it clockwise
+            jpeg.insert(2, QByteArray("\xFF\xE1\0\x22"
+                                      "Exif\0\0MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06"
+                                      "\0\0\0\0\0\0",
+                                      36));
+        QVERIFY(folder.writeFile("foto.jpg", jpeg));
+        const QSize box(137, 137);
+        auto halves = [&](const QImage &image, int top, int bottom) {
+            const bool turned = change == "turned";
+            const QPoint first = turned ? QPoint(image.width() / 2, image.height() / 5)
+                                        : QPoint(image.width() / 5, image.height() / 2);
+            const QPoint second = turned ? QPoint(image.width() / 2, image.height() * 4 / 5)
+                                         : QPoint(image.width() * 4 / 5, image.height() / 2);
+            return nearColour(image.pixelColor(first), ExerciseFolder::colour(top)) &&
+                   nearColour(image.pixelColor(second), ExerciseFolder::colour(bottom));
+        };
+        QVERIFY(halves(loadPicture("foto.jpg", box), 1, 3));
+
+        const QString entries = cache + "/thumbnails/large";
+        const QFileInfoList made = QDir(entries).entryInfoList(QDir::Files);
+        QCOMPARE(made.size(), change == "unwritable" ? 0 : 1);
+        const QString entry = made.value(0).filePath();
+        if (change == "turned")
+            QVERIFY(halves(QImage(entry), 1, 3));
+        // Private to the user, as the desktop keeps its cache.
+        for (const QString &path : {cache, cache + "/thumbnails", entries, entry}) {
+            struct stat st{};
+            if (!made.isEmpty())
+                QCOMPARE(::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777
+                                                                                 : 0,
+                         path == entry ? 0600u : 0700u);
+        }
+        // The cache's copy gets colours of its own, so that a picture shown from it is told apart.
+        if (!made.isEmpty()) {
+            QImage marked(entry);
+            QPainter(&marked).fillRect(marked.rect(), ExerciseFolder::colour(2));
+            QVERIFY(marked.save(entry, "PNG"));
+        }
+
+        QFile file("foto.jpg");
+        const QDateTime time = file.fileTime(QFileDevice::FileModificationTime);
+        if (change == "touch")
+            QVERIFY(file.open(QIODevice::Append) &&
+                    file.setFileTime(time.addSecs(10), QFileDevice::FileModificationTime));
+        if (change == "replace") {
+            photo.fill(ExerciseFolder::colour(4));
+            QVERIFY(photo.save("foto.jpg", "JPEG", 95) && file.open(QIODevice::Append) &&
+                    file.setFileTime(time, QFileDevice::FileModificationTime));
+        }
+        file.close();
+        if (change == "corrupt")
+            QVERIFY(folder.writeFile(entry, "\x89PNG\r\n\x1A\n garbage"));
+
+        const QImage shown = loadPicture("foto.jpg", box);
+        QCOMPARE(shown.size(), box);
+        const int now = fromCache ? 2 : change == "replace" ? 4 : 1;
+        QVERIFY(halves(shown, now, fromCache || change == "replace" ? now : 3));
+        // A miss leaves an entry for the file as it now is.
+        if (!fromCache && !made.isEmpty())
+            QVERIFY(halves(QImage(entry), now, change == "replace" ? now : 3));
     }
 
     void realProgramReportsAndExits()

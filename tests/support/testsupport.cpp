@@ -2,8 +2,10 @@
 
 #include "common/program.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 
 SeamRecorder::SeamRecorder(const QString &programName)
 {
@@ -93,6 +95,26 @@ int pairShownIn(const QImage &image)
         if (nearColour(middleColour(image), ExerciseFolder::colour(pair)))
             return pair;
     return 0;
+}
+
+QByteArray progressiveJpegClaiming(int side, int padding)
+{
+    QImage image(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            image.setPixel(x, y, qRgb(x * 4, y * 4, (x * y) & 255));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    // SOF2 holds the height, then the width, big-endian, after its length and precision.
+    const qsizetype frame = bytes.indexOf(QByteArray("\xFF\xC2", 2));
+    const char claimed[] = {char(side >> 8), char(side & 255)};
+    for (qsizetype at : {frame + 5, frame + 7})
+        bytes.replace(at, 2, claimed, 2);
+    return frame < 0 ? QByteArray() : bytes + QByteArray(padding, '\0');
 }
 
 void startProgram(QProcess &p, const QString &exe, const QString &folder, bool onX)

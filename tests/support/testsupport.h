@@ -79,6 +79,11 @@ inline QColor middleColour(const QImage &image)
 // Which pair's picture an image shows, told by its middle colour; 0 when none.
 int pairShownIn(const QImage &image);
 
+// A 64 x 64 progressive JPEG whose frame header claims `side` x `side` pixels, followed by
+// `padding` zero bytes: a few kilobytes that would make the decoder hold the whole picture's
+// coefficients.
+QByteArray progressiveJpegClaiming(int side, int padding = 0);
+
 // The real programs. startProgram starts `exe` in `folder` on the offscreen platform, or on
 // the current DISPLAY with onX; finishProgram waits for its end (killing it after `ms`).
 struct ProgramEnd
