@@ -258,7 +258,7 @@ struct Run
     QPoint probe{-1, -1};
     bool peak = false;
     Cache cache = Cache::Kept;
-    QString cacheHome;       // this run's $XDG_CACHE_HOME
+    QString cacheHome;        // this run's $XDG_CACHE_HOME
     QString desktopCacheHome; // a file manager's cache, copied in before each start
     QList<double> ms;
     QList<double> peakMb;
@@ -387,7 +387,8 @@ int main(int argc, char *argv[])
     makeExercise(photos.path(), Pictures::PhotoLike);
     const QString desktopCache = caches.filePath(QStringLiteral("desktop"));
     if (!makeDesktopThumbnails(photos.path(), desktopCache)) {
-        std::fprintf(stderr, "gdk-pixbuf-thumbnailer failed (apt-get install libgdk-pixbuf2.0-bin)\n");
+        std::fprintf(stderr,
+                     "gdk-pixbuf-thumbnailer failed (apt-get install libgdk-pixbuf2.0-bin)\n");
         return 1;
     }
     const QString before = loadAverage();

@@ -81,7 +81,7 @@ bool isFrameMarker(int marker)
 }
 
 // Reads the headers up to the first scan; nullopt when the file is no JPEG or its headers end
-// before the frame is declared (the decoder then reports that itself).
+// before that scan.
 std::optional<JpegLayout> readJpegLayout(QIODevice &file)
 {
     auto byte = [&file]() -> int {
@@ -95,15 +95,16 @@ std::optional<JpegLayout> readJpegLayout(QIODevice &file)
     int components = 0;
     int sampling[4][2] = {};
     for (;;) {
-        if (byte() != 0xFF)
-            return std::nullopt;
-        int marker;
-        do
+        // Bytes between segments are skipped as the decoder skips them, so that none can hide
+        // a frame header from this reading.
+        int marker = byte();
+        while (marker >= 0 && marker != 0xFF)
             marker = byte();
-        while (marker == 0xFF);
+        while (marker == 0xFF)
+            marker = byte();
         if (marker < 0 || marker == 0xD9)
             return std::nullopt;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
+        if (marker == 0 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue;
         const int high = byte(), low = byte();
         if (low < 0 || high * 256 + low < 2)
@@ -164,9 +165,9 @@ QSize reducedDecode(QSize full, QSize wanted)
 
 RuntimeError tooLarge(const QString &fileName, const QString &why)
 {
-    return RuntimeError(ErrorNumber::OutOfMemory,
-                        QStringLiteral("Bilden \"%1\" är för stor eller felaktig: %2.")
-                            .arg(fileName, why));
+    return RuntimeError(
+        ErrorNumber::OutOfMemory,
+        QStringLiteral("Bilden \"%1\" är för stor eller felaktig: %2.").arg(fileName, why));
 }
 
 // The memory a decode of the file at `wanted` (as stored) takes, in megabytes, checked before any
@@ -235,8 +236,9 @@ QImage loadPicture(const QString &fileName, QSize box)
 
     // A picture much larger than the box is what a reduced copy in the desktop's cache saves
     // decoding; a smaller one decodes about as fast as the copy would read.
-    const bool large = full.isValid() && box.isValid() &&
-                       qint64(full.width()) * full.height() >= 16 * qint64(box.width()) * box.height();
+    const bool large =
+        full.isValid() && box.isValid() &&
+        qint64(full.width()) * full.height() >= 16 * qint64(box.width()) * box.height();
     const QSize entry = large ? ThumbnailCache::entrySize(upright, box) : QSize();
     ThumbnailCache::Stamp stamp;
     QString path;
@@ -253,6 +255,9 @@ QImage loadPicture(const QString &fileName, QSize box)
     else if (full.isValid() && box.isValid() && !box.isEmpty() &&
              (upright.width() > box.width() || upright.height() > box.height()))
         wanted = full.boundedTo(stored(box));
+    // Whatever the decoder would read as a JPEG has its cost weighed first.
+    if (!jpeg && reader.format() == "jpeg")
+        throw unreadable(QStringLiteral("bildens huvud är ofullständigt"));
     const int cost = decodeCost(jpeg, file->size(), fileName, full, wanted);
 
     if (entry.isValid()) {

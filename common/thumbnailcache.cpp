@@ -22,7 +22,8 @@ struct Folder
     const char *name;
     int edge;
 };
-constexpr Folder Folders[] = {{"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}};
+constexpr Folder Folders[] = {
+    {"normal", 128}, {"large", 256}, {"x-large", 512}, {"xx-large", 1024}};
 
 QString cacheRoot()
 {
