@@ -65,7 +65,7 @@ bool openRegular(QFile &file)
     return true;
 }
 
-// Each missing folder from the cache's parent down, private to the user as desktops make them.
+// Each missing folder on the way to `path`, private to the user as desktops make them.
 bool makeFolders(const QString &path)
 {
     const QByteArray p = QFile::encodeName(path);
