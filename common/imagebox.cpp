@@ -211,9 +211,14 @@ QImage fitted(QImage image, QSize box)
     return image;
 }
 
-} // namespace
+// The picture as the box shows it, and what writes the reduced copy the cache lacked.
+struct Loaded
+{
+    QImage image;
+    std::function<void()> remember;
+};
 
-QImage loadPicture(const QString &fileName, QSize box)
+Loaded load(const QString &fileName, QSize box)
 {
     auto unreadable = [&](const QString &why) {
         return RuntimeError(
@@ -263,7 +268,7 @@ QImage loadPicture(const QString &fileName, QSize box)
     if (entry.isValid()) {
         const QImage cached = ThumbnailCache::find(path, stamp, box);
         if (!cached.isNull())
-            return fitted(cached, box);
+            return {fitted(cached, box), {}};
     }
     // Formats that can (JPEG) decode straight at this size; the rest scale afterwards.
     if (wanted.isValid())
@@ -279,22 +284,42 @@ QImage loadPicture(const QString &fileName, QSize box)
     }
     if (image.isNull())
         throw unreadable(reader.errorString());
+    Loaded loaded{fitted(image, box), {}};
     if (entry.isValid() && image.size() == entry)
-        ThumbnailCache::store(path, stamp, upright, image);
-    return fitted(image, box);
+        loaded.remember = [path, stamp, upright, image] {
+            ThumbnailCache::store(path, stamp, upright, image);
+        };
+    return loaded;
+}
+
+QThreadPool &decodePool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
+} // namespace
+
+QImage loadPicture(const QString &fileName, QSize box)
+{
+    Loaded loaded = load(fileName, box);
+    if (loaded.remember)
+        loaded.remember();
+    return loaded.image;
 }
 
 PictureDecodes::PictureDecodes(const QStringList &fileNames, QSize box)
 {
     // A thread for each picture rather than one for each core: the decodes share the cores and
     // end together, where otherwise the last one would decode alone while the other cores idle.
-    static QThreadPool pool;
-    pool.setMaxThreadCount(std::max(QThread::idealThreadCount(), int(fileNames.size())));
+    decodePool().setMaxThreadCount(std::max(QThread::idealThreadCount(), int(fileNames.size())));
     for (const QString &name : fileNames) {
-        m_decodes.append(QtConcurrent::run(&pool, [name, box] {
+        m_decodes.append(QtConcurrent::run(&decodePool(), [name, box] {
             Decoded decoded;
             try {
-                decoded.image = loadPicture(name, box);
+                Loaded loaded = load(name, box);
+                decoded.image = std::move(loaded.image);
+                decoded.remember = std::move(loaded.remember);
             } catch (...) {
                 decoded.error = std::current_exception();
             }
@@ -305,8 +330,17 @@ PictureDecodes::PictureDecodes(const QStringList &fileNames, QSize box)
 
 PictureDecodes::~PictureDecodes()
 {
-    for (QFuture<Decoded> &decode : m_decodes)
+    for (QFuture<Decoded> &decode : m_decodes) {
         decode.waitForFinished();
+        if (decode.resultCount() > 0 && decode.result().remember)
+            m_remember.append(decode.result().remember);
+    }
+    if (!m_remember.isEmpty()) {
+        decodePool().start([remember = m_remember] {
+            for (const auto &write : remember)
+                write();
+        });
+    }
 }
 
 QImage PictureDecodes::take(int index)
@@ -314,6 +348,8 @@ QImage PictureDecodes::take(int index)
     Decoded decoded = m_decodes[index].result();
     // The future lets go of its copy, so only the box keeps the pixels.
     m_decodes[index] = QFuture<Decoded>();
+    if (decoded.remember)
+        m_remember.append(std::move(decoded.remember));
     if (decoded.error)
         std::rethrow_exception(decoded.error);
     return decoded.image;

@@ -7,6 +7,7 @@
 #include <QSize>
 
 #include <exception>
+#include <functional>
 
 // An image box: a bordered box that stretches its picture to fill it, whatever the picture's
 // proportions, and reports clicks.
@@ -35,7 +36,9 @@ QImage loadPicture(const QString &fileName, QSize box);
 
 // Pictures decoded on worker threads while the user-interface thread goes on. take() waits for
 // one and hands it over, or throws on the calling thread the run-time error its decode met, so
-// a failure is reported where the picture is set and in the order the pictures are set.
+// a failure is reported where the picture is set and in the order the pictures are set. The
+// reduced copies for the desktop's cache are written once the caller is done with the decodes,
+// so that writing them never delays the pictures.
 class PictureDecodes
 {
 public:
@@ -52,6 +55,8 @@ private:
     {
         QImage image;
         std::exception_ptr error;
+        std::function<void()> remember; // writes the cache's copy, if one is to be written
     };
     QList<QFuture<Decoded>> m_decodes;
+    QList<std::function<void()>> m_remember;
 };
