@@ -4,19 +4,57 @@
 #include "common/runtimeerror.h"
 #include "common/thumbnailcache.h"
 
+#include <QAccessibleWidget>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <limits>
 #include <optional>
 #include <sys/stat.h>
+
+namespace {
+
+// What a screen reader meets in an answering box: a button whose press answers.
+class AnswerAccessible : public QAccessibleWidget
+{
+public:
+    explicit AnswerAccessible(ImageBox *box) : QAccessibleWidget(box, QAccessible::Button) {}
+
+    QStringList actionNames() const override
+    {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &action) override
+    {
+        // Queued: an answer may play the closing video to its end, and the screen reader that
+        // asked must have its reply long before that.
+        if (action == pressAction())
+            QMetaObject::invokeMethod(static_cast<ImageBox *>(widget()), &ImageBox::clicked,
+                                      Qt::QueuedConnection);
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface *answerAccessible(const QString &className, QObject *object)
+{
+    auto *box = qobject_cast<ImageBox *>(object);
+    if (className == QLatin1String("ImageBox") && box && box->isAnswerable())
+        return new AnswerAccessible(box);
+    return nullptr;
+}
+
+} // namespace
 
 ImageBox::ImageBox(QWidget *parent) : QLabel(parent)
 {
@@ -46,6 +84,80 @@ void ImageBox::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QLabel::mouseReleaseEvent(event);
+}
+
+void ImageBox::setAnswerable(bool on)
+{
+    static const bool factoryInstalled = (QAccessible::installFactory(answerAccessible), true);
+    Q_UNUSED(factoryInstalled);
+    m_answerable = on;
+    setFocusPolicy(on ? Qt::TabFocus : Qt::NoFocus);
+}
+
+void ImageBox::keyPressEvent(QKeyEvent *event)
+{
+    if (!m_answerable)
+        return QLabel::keyPressEvent(event);
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // A held key answers once, as a held mouse button does.
+        if (!event->isAutoRepeat())
+            emit clicked();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (ImageBox *next = neighbour(event->key()))
+            next->setFocus(Qt::TabFocusReason);
+        return;
+    default:
+        QLabel::keyPressEvent(event);
+    }
+}
+
+// The nearest shown answering box on the key's side: one within 45 degrees of the key's
+// direction before any other, so that Right from the upper left corner goes to the upper right
+// one and not to the one a little right of it further down.
+ImageBox *ImageBox::neighbour(int key) const
+{
+    constexpr qint64 OffLine = qint64(1) << 40;
+    ImageBox *best = nullptr;
+    qint64 bestScore = std::numeric_limits<qint64>::max();
+    const QPoint from = geometry().center();
+    for (ImageBox *box : parentWidget()->findChildren<ImageBox *>(Qt::FindDirectChildrenOnly)) {
+        if (box == this || !box->m_answerable || !box->isVisible())
+            continue;
+        const QPoint d = box->geometry().center() - from;
+        const bool across = key == Qt::Key_Left || key == Qt::Key_Right;
+        const qint64 along = key == Qt::Key_Left || key == Qt::Key_Up ? -(across ? d.x() : d.y())
+                                                                      : (across ? d.x() : d.y());
+        const qint64 aside = across ? d.y() : d.x();
+        if (along <= 0)
+            continue;
+        const qint64 score = along * along + aside * aside + (qAbs(aside) > along ? OffLine : 0);
+        if (score < bestScore) {
+            best = box;
+            bestScore = score;
+        }
+    }
+    return best;
+}
+
+void ImageBox::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    // Only a focus the keyboard gave shows, as with the toolkit's own controls; a black ring
+    // with a yellow one inside stands out on any picture and on the window's yellow.
+    if (!hasFocus() || !window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        return;
+    QPainter p(this);
+    p.setPen(QPen(Qt::black, 4, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.drawRect(QRectF(rect()).adjusted(2, 2, -2, -2));
+    p.setPen(QPen(QColor(255, 230, 0), 4, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.drawRect(QRectF(rect()).adjusted(6, 6, -6, -6));
 }
 
 namespace {

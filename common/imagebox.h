@@ -11,11 +11,19 @@
 
 // An image box: a bordered box that stretches its picture to fill it, whatever the picture's
 // proportions, and reports clicks.
+//
+// A box that answers (setAnswerable) can also be used without a mouse: it takes the focus by
+// the keyboard only, never by a click, shows a focus mark then, and answers Space or Enter as
+// it answers a click. The arrow keys move the focus to the nearest answering box in their
+// direction. A screen reader meets it as a button whose press is the click.
 class ImageBox : public QLabel
 {
     Q_OBJECT
 public:
     explicit ImageBox(QWidget *parent = nullptr);
+
+    void setAnswerable(bool on);
+    bool isAnswerable() const { return m_answerable; }
 
     // Loads a picture file (relative to the working directory) at the size the box shows it,
     // so a large photo costs only what the box needs. Unreadable: run-time error naming it.
@@ -29,6 +37,13 @@ signals:
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    ImageBox *neighbour(int key) const;
+
+    bool m_answerable = false;
 };
 
 // The picture decoded at most at `box` size (device pixels), stretched later by the box.

@@ -123,6 +123,7 @@ protected:
 private:
     void LoadPairingFile();
     void buildControls();
+    void nameForScreenReaders();
     void connectHandlers();
     void previewSign();
     void fileClicked(Side &side);

@@ -43,6 +43,7 @@ void ListBox::RemoveItem(int index)
     // Qt would move the selection to the next entry; the handlers expect none to be selected.
     clearSelection();
     setCurrentItem(nullptr);
+    m_currentWhileAway = QPersistentModelIndex();
 }
 
 QString ListBox::List(int index) const
@@ -75,4 +76,28 @@ void ListBox::mouseReleaseEvent(QMouseEvent *event)
     const QModelIndex picked = indexAt(event->position().toPoint());
     if (picked.isValid() && picked.row() == ListIndex())
         emit Click();
+}
+
+// A screen reader takes the current row of every list for a focused one. With four lists side
+// by side it would hear a focus in each, so a list keeps its current row only while it has the
+// focus, and gets it back with the focus. The selection, which the handlers read, stays.
+void ListBox::focusOutEvent(QFocusEvent *event)
+{
+    m_currentWhileAway = currentIndex();
+    if (currentIndex().isValid())
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    QListWidget::focusOutEvent(event);
+}
+
+void ListBox::focusInEvent(QFocusEvent *event)
+{
+    if (!currentIndex().isValid() && m_currentWhileAway.isValid()) {
+        // Without scrolling to it: a click that brings the focus must land where it was aimed.
+        const bool scrolls = hasAutoScroll();
+        setAutoScroll(false);
+        selectionModel()->setCurrentIndex(m_currentWhileAway, QItemSelectionModel::NoUpdate);
+        setAutoScroll(scrolls);
+    }
+    m_currentWhileAway = QPersistentModelIndex();
+    QListWidget::focusInEvent(event);
 }

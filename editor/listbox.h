@@ -29,7 +29,12 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void checkEntry(int index) const;
+
+    // The current row while the focus is elsewhere (see focusOutEvent).
+    QPersistentModelIndex m_currentWhileAway;
 };

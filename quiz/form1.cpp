@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QIcon>
 #include <QPixmap>
@@ -105,6 +106,8 @@ void Form1::buildControls()
     MCIWnd1->setObjectName(QStringLiteral("MCIWnd1"));
     MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
     MCIWnd1->setFocusPolicy(Qt::NoFocus);
+    // Named for what it shows, never for the file it plays, which could give the answer away.
+    MCIWnd1->setAccessibleName(QStringLiteral("Video med tecknet"));
     new BorderLine(MCIWnd1);
 
     Panel3D1 = new QFrame(this);
@@ -132,7 +135,8 @@ void Form1::buildControls()
         Image1[std::size_t(i)] = new ImageBox(this);
         ImageBox *box = Image1[std::size_t(i)];
         box->setObjectName(QStringLiteral("Image1_%1").arg(i));
-        box->setAccessibleName(QStringLiteral("Bild %1").arg(i + 1));
+        box->setAnswerable(true);
+        box->setAccessibleDescription(QStringLiteral("Bild %1 av 5").arg(i + 1));
         box->setGeometry(twipsRect(ImageLeft[i], ImageTop[i], 2055, 2055));
         box->setPictureImage(placeholder);
         connect(box, &ImageBox::clicked, this,
@@ -149,8 +153,12 @@ void Form1::buildControls()
     Label1->setAutoFillBackground(true);
 
     // Stacking follows creation, so the media window is raised like the other controls above
-    // the background; the buttons are the only controls that take the focus.
+    // the background. The buttons and, by the keyboard only, the pictures take the focus: a
+    // learner without a mouse answers with the keys.
     setTabOrder(Command3D1, Command3D2);
+    setTabOrder(Command3D2, Image1[0]);
+    for (std::size_t i = 1; i < Image1.size(); ++i)
+        setTabOrder(Image1[i - 1], Image1[i]);
     Command3D1->setFocus();
 
     connect(Command3D1, &QToolButton::clicked, this,
@@ -185,8 +193,12 @@ void Form1::Form_Load()
     fitAndPlace();
     processPendingEvents();
     ShuffleSlots();
-    for (int k = 0; k <= 4; ++k)
+    for (int k = 0; k <= 4; ++k) {
         imageBox(SlotOf(k))->setPictureImage(pictures.take(k));
+        // A screen reader tells the pictures apart by their file's name, as a sighted learner
+        // does by what they show.
+        imageBox(SlotOf(k))->setAccessibleName(QFileInfo(PictureFiles(k)).completeBaseName());
+    }
     processPendingEvents();
     MCIWnd1->setCommand(QStringLiteral("Play"));
 }
@@ -269,8 +281,10 @@ void Form1::Image1_Click(qint16 index)
         return;
     if (SlotOf(Remaining - 1) != index)
         return;
-    if (HideOnCorrect == 1)
+    if (HideOnCorrect == 1) {
+        keepFocusOnPictures(index);
         imageBox(index)->setVisible(false);
+    }
     Remaining = qint16(Remaining - 1);
     Gauge1->setValue(Remaining);
     if (Remaining < 1) {
@@ -279,6 +293,21 @@ void Form1::Image1_Click(qint16 index)
     }
     MCIWnd1->setFileName(SignFiles(Remaining - 1));
     Command3D1_Click();
+}
+
+// A hidden picture would hand the focus on along the tab order, perhaps to "Sluta", where a
+// second Space would end the quiz. It goes to the next picture still shown instead.
+void Form1::keepFocusOnPictures(int leaving)
+{
+    if (!imageBox(leaving)->hasFocus())
+        return;
+    for (int step = 1; step <= 4; ++step) {
+        ImageBox *next = imageBox((leaving + step) % 5);
+        if (next->isVisible()) {
+            next->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
 }
 
 void Form1::playClosingVideo()

@@ -69,6 +69,7 @@ private:
     ImageBox *imageBox(int index) const;
     void beginPlacement(bool eventPass);
     void fitAndPlace();
+    void keepFocusOnPictures(int leaving);
     void playClosingVideo();
 
     // Set once the closing sequence has begun: closing the window then ends the program.
