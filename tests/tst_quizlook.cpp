@@ -101,11 +101,15 @@ private slots:
         QCOMPARE(form.focusWidget(), form.Command3D1);
         QTest::keyClick(&form, Qt::Key_Tab);
         QCOMPARE(form.focusWidget(), form.Command3D2);
+        // Then the pictures, marked while they have the focus; a click never gives it them.
+        QApplication::setActiveWindow(&form);
+        const QImage unmarked = form.Image1[0]->grab().toImage();
         QTest::keyClick(&form, Qt::Key_Tab);
-        QCOMPARE(form.focusWidget(), form.Command3D1);
+        QCOMPARE(form.focusWidget(), form.Image1[0]);
+        QVERIFY(form.Image1[0]->grab().toImage() != unmarked);
         QCOMPARE(form.childAt(form.Command3D2->geometry().center()), form.Command3D2);
         for (ImageBox *box : form.Image1) {
-            QCOMPARE(box->focusPolicy(), Qt::NoFocus);
+            QCOMPARE(box->focusPolicy(), Qt::TabFocus);
             QCOMPARE(form.childAt(box->geometry().center()), box);
         }
         const QImage shot = form.grab().toImage();
