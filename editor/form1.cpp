@@ -13,6 +13,7 @@
 #include "editor/listbox.h"
 #include "editor/rowlabel.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontMetrics>
@@ -86,6 +87,16 @@ QString shortCause(const QString &name, const RuntimeError &error)
         return text.endsWith(QLatin1Char('.')) ? text.chopped(1) : text;
     }
     }
+}
+
+// Qt shows a plain frame to a screen reader as a window's frame, and Orca, taking it for a
+// window that is not the active one, then ignores the focus inside it: the check box in
+// Picture1 went unread. The strip is a group of controls.
+QAccessibleInterface *groupAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("QFrame") && object->objectName() == QLatin1String("Picture1"))
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Grouping);
+    return nullptr;
 }
 
 } // namespace
@@ -257,6 +268,8 @@ void Form1::buildControls()
 // digits would be spelled out one by one; the visible texts stay as they are.
 void Form1::nameForScreenReaders()
 {
+    static const bool factoryInstalled = (QAccessible::installFactory(groupAccessible), true);
+    Q_UNUSED(factoryInstalled);
     File1->setAccessibleName(QStringLiteral("Videofiler i mappen"));
     File2->setAccessibleName(QStringLiteral("Bildfiler i mappen"));
     List1->setAccessibleName(QStringLiteral("Tecken i övningen"));
