@@ -107,6 +107,8 @@ private slots:
         QTest::keyClick(&form, Qt::Key_Tab);
         QCOMPARE(form.focusWidget(), form.Image1[0]);
         QVERIFY(form.Image1[0]->grab().toImage() != unmarked);
+        QTest::keyClick(&form, Qt::Key_Backtab);
+        QCOMPARE(form.Image1[0]->grab().toImage(), unmarked);
         QCOMPARE(form.childAt(form.Command3D2->geometry().center()), form.Command3D2);
         for (ImageBox *box : form.Image1) {
             QCOMPARE(box->focusPolicy(), Qt::TabFocus);
