@@ -15,13 +15,12 @@ foreach(wm mutter metacity xfwm4 openbox icewm)
                        TIMEOUT 120 RESOURCE_LOCK xvfb LABELS "xvfb;${wm}")
 endforeach()
 
-# The keys alone play a whole quiz (with the hide flag 1 and 0), and a screen reader's view of
-# both programs over AT-SPI, on a session bus of the test's own.
-set(atspi_run dbus-run-session -- /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/keyboard_atspi.py)
-set(atspi_programs $<TARGET_FILE:pirvel> $<TARGET_FILE:kolmiras>
-                   ${CMAKE_CURRENT_SOURCE_DIR}/fixtures)
-add_test(NAME quiz_keyboard_hide1 COMMAND xdesktop openbox ${atspi_run} play 1 ${atspi_programs})
-add_test(NAME quiz_keyboard_hide0 COMMAND xdesktop openbox ${atspi_run} play 0 ${atspi_programs})
-add_test(NAME atspi_tree COMMAND xdesktop openbox ${atspi_run} tree 0 ${atspi_programs})
-set_tests_properties(quiz_keyboard_hide1 quiz_keyboard_hide0 atspi_tree PROPERTIES
-                     TIMEOUT 120 RESOURCE_LOCK xvfb LABELS "xvfb;openbox")
+# A whole quiz from the keys (hide flag 1 and 0), and both programs over AT-SPI.
+foreach(run "quiz_keyboard_hide1;play;1" "quiz_keyboard_hide0;play;0" "atspi_tree;tree;0")
+  list(GET run 0 name)
+  list(SUBLIST run 1 2 args)
+  add_test(NAME ${name} COMMAND xdesktop openbox dbus-run-session -- /usr/bin/python3
+           ${CMAKE_CURRENT_SOURCE_DIR}/keyboard_atspi.py ${args} $<TARGET_FILE:pirvel>
+           $<TARGET_FILE:kolmiras> ${CMAKE_CURRENT_SOURCE_DIR}/fixtures)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb LABELS "xvfb;openbox")
+endforeach()
