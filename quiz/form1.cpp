@@ -295,8 +295,9 @@ void Form1::Image1_Click(qint16 index)
     Command3D1_Click();
 }
 
-// A hidden picture would hand the focus on along the tab order, perhaps to "Sluta", where a
-// second Space would end the quiz. It goes to the next picture still shown instead.
+// A hidden picture would hand the focus on along the tab order, after the last picture out of
+// the pictures to "PLAY", and the learner answering by the keys would have to look for them
+// again. It goes to the next picture still shown instead.
 void Form1::keepFocusOnPictures(int leaving)
 {
     if (!imageBox(leaving)->hasFocus())
