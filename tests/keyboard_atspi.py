@@ -3,6 +3,8 @@
 # (run under xdesktop and dbus-run-session). play FLAG: a whole quiz from the keys, hide flag FLAG.
 # tree: roles, names, values, tab and arrow order; a focused row only in the focused list.
 import os, shutil, subprocess, sys, tempfile, time
+# A window manager in a session of its own may have put its AT-SPI bus on the screen.
+subprocess.run(["xprop", "-root", "-remove", "AT_SPI_BUS"], check=True)
 import pyatspi
 from gi.repository import GLib
 
@@ -31,9 +33,14 @@ def start(exe):
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
     program, name = subprocess.Popen([exe], cwd=ex, env=env), os.path.basename(exe)
     desktop = pyatspi.Registry.getDesktop(0)
-    app = until(lambda: next((a for a in desktop if a and a.name == name), 0), f"{name} not on bus")
+    app = until(lambda: next((a for a in desktop if named(a, name)), 0), f"{name} not on bus")
     until(lambda: focused(app), f"{name} has no focus")
     return program, app
+def named(a, name):  # the quiz, killed, can stay listed a while
+    try:
+        return a and a.name == name
+    except GLib.GError:
+        return False
 def focused(app):
     return pyatspi.findDescendant(app, lambda a: a.getRole() != pyatspi.ROLE_LIST_ITEM
                                   and a.getState().contains(pyatspi.STATE_FOCUSED))
