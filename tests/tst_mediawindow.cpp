@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -150,6 +151,20 @@ struct Showings
         whole = whole && first >= 8;
     }
 };
+
+// Pixels that differ from both lines next to them the same way: the teeth of a comb.
+int combTeeth(const QImage &frame)
+{
+    int teeth = 0;
+    for (int y = 1; y + 1 < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            const int here = qGray(frame.pixel(x, y));
+            teeth +=
+                qAbs(2 * here - qGray(frame.pixel(x, y - 1)) - qGray(frame.pixel(x, y + 1))) > 300;
+        }
+    }
+    return teeth;
+}
 
 // The placement that the quiz and the editor's preview make before every "Play".
 void fitTo(MediaWindow &w, float twips)
@@ -324,6 +339,56 @@ private slots:
         QVERIFY2(showings.whole, qPrintable(showings.seen.join(QStringLiteral("; "))));
     }
 
+    void fields_data()
+    {
+        // A white box crossing black at 800 px a second, filmed as fields a fiftieth of a
+        // second apart: woven into frames, its upright edges are combed 16 px deep.
+        const QString box = QStringLiteral(
+            "color=black:s=720x576:r=50:d=0.2[bg];color=white:s=120x300:r=50:d=0.2[box];"
+            "[bg][box]overlay=x='40+t*800':y=138,interlace=lowpass=off:scan=");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("making");
+        QTest::addColumn<bool>("combed");
+        QTest::newRow("interlaced MPEG-2 of a TV recording")
+            << "tv.mpeg" << QStringList{"-f",         "lavfi",  "-i",          box + "tff", "-c:v",
+                                        "mpeg2video", "-flags", "+ildct+ilme", "-top",      "1",
+                                        "-q:v",       "2",      "-f",          "mpeg"}
+            << false;
+        QTest::newRow("DV of a camcorder")
+            << "camera.avi" << QStringList{"-f",   "lavfi",   "-i",       box + "bff",
+                                           "-c:v", "dvvideo", "-pix_fmt", "yuv420p"}
+            << false;
+        // Lines one pixel apart look combed, and a progressive clip keeps them.
+        QTest::newRow("progressive lines stay")
+            << "lines.mov"
+            << QStringList{"-f",
+                           "lavfi",
+                           "-i",
+                           "color=white:s=320x240:r=25:d=0.2,drawgrid=w=iw:h=2:t=1:c=black,"
+                           "format=yuv420p",
+                           "-c:v",
+                           "libx264",
+                           "-qp",
+                           "0"}
+            << true;
+    }
+
+    // The first frame as the window shows it, one pixel to a pixel.
+    void fields()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, making);
+        QFETCH(bool, combed);
+        QVERIFY(ffmpeg(making + QStringList{file}));
+        MediaWindow w;
+        w.setFileName(file);
+        QVERIFY(QTest::qWaitFor([&] { return w.currentFrame().size() == w.naturalSize(); }, 3000));
+        const QImage frame = w.currentFrame();
+        const int teeth = combTeeth(frame);
+        QVERIFY2((teeth > frame.width() * frame.height() / 500) == combed,
+                 qPrintable(QStringLiteral("%1 comb teeth").arg(teeth)));
+    }
+
     void zoom_data()
     {
         QTest::addColumn<QString>("file");
@@ -399,6 +464,53 @@ private slots:
         // Setting one coordinate keeps the other.
         w->setTop(0);
         QCOMPARE(w->Left(), 15.0f);
+    }
+
+    // The quiz's closing video: opened over the last sign, which has played to its end, and
+    // processed events at zoom 100 before it is fitted and placed. What reaches the screen
+    // meanwhile is neither the new clip's frame nor a frame of the old one; after "Play" the new
+    // clip is where the placement put it, and nowhere else.
+    void framesOnlyWherePlaced()
+    {
+        QWidget form;
+        form.resize(640, 480);
+        QPalette yellow;
+        yellow.setColor(QPalette::Window, QColor(255, 255, 128));
+        form.setPalette(yellow);
+        form.setAutoFillBackground(true);
+        auto *w = new MediaWindow(&form);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const auto screen = [&form] {
+            QCoreApplication::processEvents();
+            return form.screen()->grabWindow(form.winId()).toImage();
+        };
+        const auto reds = [](const QImage &image, const QRect &outside) {
+            int n = 0;
+            for (int y = 0; y < image.height(); y += 2)
+                for (int x = 0; x < image.width(); x += 2)
+                    n += !outside.contains(x, y) && nearColour(image.pixelColor(x, y), Qt::red);
+            return n;
+        };
+        w->setFileName(QStringLiteral("wide.avi"));
+        w->setTop(600);
+        w->setLeft(2520);
+        w->setCommand(QStringLiteral("Play wait"));
+        QCOMPARE(reds(screen(), QRect()), 0);
+
+        w->setFileName(QStringLiteral("twocolour.mov"));
+        w->setRewindSetting(0);
+        w->setZoom(100);
+        QCOMPARE(reds(screen(), QRect()), 0);
+        w->setZoom(3600.0f / w->Width() * 100);
+        w->setTop(2400);
+        w->setLeft(480);
+        QCOMPARE(reds(screen(), QRect()), 0);
+        w->setCommand(QStringLiteral("Play"));
+        const QImage shown = screen();
+        QVERIFY(nearColour(shown.pixelColor(w->geometry().center()), Qt::red));
+        QCOMPARE(reds(shown, w->geometry()), 0);
+        QVERIFY(nearColour(shown.pixelColor(200, 50), QColor(255, 255, 128)));
     }
 
     void rewindAndReplay()
