@@ -102,6 +102,8 @@ const Clip clips[] = {
     {"mpeg2-late.mpeg", small, small, "-c:v mpeg2video -f mpeg -output_ts_offset 10"},
     {"packed-mpeg1.mpg", cd, cd, "-c:v mpeg1video -q:v 3 -f mpeg", nullptr, nullptr, true},
     {"packed-mpeg2.mpeg", cd, cd, "-c:v mpeg2video -q:v 3 -f mpeg", nullptr, nullptr, true},
+    // A transport stream stamps every frame, and still a seek to its start loses the same.
+    {"packed-ts.mpg", cd, cd, "-c:v mpeg2video -q:v 3 -f mpegts"},
     // A DVD's picture shape is in its video stream only.
     {"dvd-4x3.mpeg", pal, {768, 576}, "-target pal-dvd -aspect 4:3"},
     {"dvd-16x9.mpeg", pal, {1024, 576}, "-target pal-dvd -aspect 16:9"},
