@@ -131,7 +131,6 @@ private:
     bool m_playing = false;
     bool m_resized = false;
     bool m_placing = false; // opened, and no command since: nothing is painted
-
     QEventLoop *m_wait = nullptr;
     bool m_waitTakesInput = false;
     QAtomicInt m_eventsPosted;
