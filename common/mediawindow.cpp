@@ -529,7 +529,7 @@ void MediaWindow::rewindToStart()
     // transport streams stamp only the first frame that starts in each pack. A clip of small
     // frames (a signer before a plain wall) then shows a frame or two of its first half
     // second. So the start is reached the way the first showing reached it, by opening the file
-    // again: every format, one rule, about as quick as the seek.
+    // again: every format, one rule, for an open of a few milliseconds.
     if (!m_file.atStart)
         open(QString(m_file.name)); // a copy: the open starts the file's state afresh
 }
