@@ -1,7 +1,9 @@
 // Opens each fixture clip many times, offscreen, and prints how long the synchronous open takes
 // when it replaces a playing clip and when it replaces a paused one (the quiz's usual case: the
 // last sign has played to its end), how long it is from the start of an open until "Play" has
-// painted its first frame, and what a window costs to create, open once and destroy.
+// painted its first frame, how long a replay after the end takes (the rewind setting, then
+// "Play", until a frame of the new showing is painted), and what a window costs to create, open
+// once and destroy.
 //
 //   QT_QPA_PLATFORM=offscreen bench_open [runs]
 //
@@ -61,6 +63,31 @@ double waitForFrame(MediaWindow &w, const QElapsedTimer &since)
     return at;
 }
 
+// Runs the action and returns when the first frame of the clip (red all over in every fixture)
+// painted during or after it arrives: -1 when none comes within two seconds. A redraw of the
+// frame on show before does not count.
+template <typename Action>
+double firstFrameOf(MediaWindow &w, const QElapsedTimer &since, Action action)
+{
+    double at = -1;
+    QEventLoop loop;
+    const auto c = QObject::connect(&w, &MediaWindow::framePainted, &w, [&] {
+        const QImage f = w.currentFrame();
+        const QColor centre = f.pixelColor(f.width() / 2, f.height() / 2);
+        if (at < 0 && centre.red() > 200 && centre.blue() < 80) {
+            at = ms(since);
+            loop.quit();
+        }
+    });
+    action();
+    if (at < 0) {
+        QTimer::singleShot(2000, &loop, &QEventLoop::quit);
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    QObject::disconnect(c);
+    return at;
+}
+
 long peakKilobytes()
 {
     rusage usage{};
@@ -114,16 +141,16 @@ int main(int argc, char **argv)
     for (const QString &f : files)
         QFile::copy(QStringLiteral(FIXTURES_DIR "/") + f, f);
 
-    std::printf("%-15s %17s %17s %17s %17s\n", "", "open, was playing", "open, was paused",
-                "open->Play frame", "window lifetime");
+    std::printf("%-15s %17s %17s %17s %17s %17s\n", "", "open, was playing", "open, was paused",
+                "open->Play frame", "replay->frame", "window lifetime");
     std::printf("%-15s", "file (ms)");
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 5; ++i)
         std::printf(" %8s %8s", "median", "p95");
     std::printf("\n");
     MediaWindow w;
     w.show();
     for (const QString &f : files) {
-        QList<double> open, reopen, firstFrame, lifetime;
+        QList<double> open, reopen, firstFrame, replay, lifetime;
         for (int i = 0; i < runs; ++i) {
             QElapsedTimer t;
             t.start();
@@ -141,6 +168,15 @@ int main(int argc, char **argv)
             w.setFileName(f);
             open.append(ms(t));
 
+            w.setCommand(QStringLiteral("Play wait"));
+            t.restart();
+            replay.append(firstFrameOf(w, t, [&w] {
+                w.setRewindSetting(0);
+                w.setCommand(QStringLiteral("Play"));
+            }));
+            // The next open replaces a clip that has played to its end, as in the quiz.
+            w.setCommand(QStringLiteral("Play wait"));
+
             QElapsedTimer life;
             life.start();
             {
@@ -150,7 +186,7 @@ int main(int argc, char **argv)
             lifetime.append(ms(life));
         }
         std::printf("%-15s", qPrintable(f));
-        for (const QList<double> &v : {open, reopen, firstFrame, lifetime}) {
+        for (const QList<double> &v : {open, reopen, firstFrame, replay, lifetime}) {
             const Stats s = stats(v);
             std::printf(" %8.1f %8.1f", s.median, s.p95);
         }

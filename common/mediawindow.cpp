@@ -183,6 +183,11 @@ void MediaWindow::scheduleRender()
 
 void MediaWindow::setFileName(const QString &name)
 {
+    open(name);
+}
+
+void MediaWindow::open(const QString &name)
+{
     // mpv opens the file again by its path; the check here keeps it from ever being handed a
     // path outside the folder, a FIFO it would wait on, or a device.
     checkExerciseFile(name, ExerciseFileKind::Video);
@@ -192,6 +197,9 @@ void MediaWindow::setFileName(const QString &name)
     m_file = OpenFile();
     m_file.name = name;
     ++m_request;
+    // The new file's frames reach the screen only once the caller has placed the window and
+    // given the command; until then the screen keeps what it shows (paintEvent).
+    m_placing = true;
 
     // A new file is shown paused at its first frame; only "Play" starts it.
     setAsync(m_mpv, "pause", true);
@@ -243,6 +251,7 @@ void MediaWindow::failOpen(const QString &name, const QString &why)
     m_file = OpenFile();
     m_file.name = name;
     m_natural = QSize(0, 0);
+    m_placing = false;
     update();
     throw RuntimeError(ErrorNumber::MediaError, text);
 }
@@ -284,12 +293,6 @@ void MediaWindow::handleMpvEvents()
             m_loadedEntry = m_startedEntry;
             checkLoaded();
             break;
-        case MPV_EVENT_VIDEO_RECONFIG:
-            // Some streams carry no size in the container; the decoder's first frame has it.
-            if (current && m_file.checkedEntry == m_file.entry && m_file.natural.isEmpty())
-                mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-out-params",
-                                       MPV_FORMAT_NODE);
-            break;
         case MPV_EVENT_END_FILE: {
             const auto *end = static_cast<mpv_event_end_file *>(event->data);
             if (end->playlist_entry_id != m_file.entry)
@@ -311,11 +314,11 @@ void MediaWindow::handleMpvEvents()
                 // old file's last one, with nothing in between.
                 m_file.firstFrameShown = true;
                 renderFrame(true);
-            }
-            if (m_file.seekPending) {
-                m_file.seekPending = false;
-                if (m_playing)
-                    setAsync(m_mpv, "pause", false);
+                // The natural size is the size this frame is shown at. Containers often do
+                // not know it (a DVD's shape is in its video stream only), or say less than
+                // the decoder applies; what the renderer draws always agrees with this.
+                mpv_get_property_async(m_mpv, VideoParamsReply | m_request, "video-out-params",
+                                       MPV_FORMAT_NODE);
             }
             break;
         case MPV_EVENT_PROPERTY_CHANGE: {
@@ -328,8 +331,7 @@ void MediaWindow::handleMpvEvents()
                     m_file.duration = value;
             }
             if (event->reply_userdata == EofReply && property->format == MPV_FORMAT_FLAG &&
-                *static_cast<int *>(property->data) && m_file.loaded && current &&
-                !m_file.seekPending && m_playing) {
+                *static_cast<int *>(property->data) && m_file.loaded && current && m_playing) {
                 m_playing = false;
                 emit playbackEnded();
             }
@@ -371,7 +373,7 @@ void MediaWindow::checkTracks(quint64 hookId)
     const QByteArray vid = refusal.isEmpty() ? QByteArray::number(video.id) : "no";
     mpv_set_property_string(m_mpv, "vid", vid.constData());
     mpv_set_property_string(m_mpv, "aid", refusal.isEmpty() ? "auto" : "no");
-    mpv_set_property_string(m_mpv, "vf", video.uprightFilter());
+    mpv_set_property_string(m_mpv, "vf", video.filters().constData());
     mpv_hook_continue(m_mpv, hookId);
 
     // The hook's file is the one being opened unless a newer open has already replaced it.
@@ -380,7 +382,6 @@ void MediaWindow::checkTracks(quint64 hookId)
     m_file.checkedEntry = m_startedEntry;
     if (!refusal.isEmpty() && m_file.error.isEmpty())
         m_file.error = refusal;
-    m_file.natural = shown;
     checkLoaded();
 }
 
@@ -406,10 +407,8 @@ void MediaWindow::handleReply(const mpv_event &event)
             m_file.error = QStringLiteral("videospelaren tog inte emot filen");
         m_file.entry = entry;
         // The hook may have run before this reply came; its result then stands for this file.
-        if (m_file.checkedEntry >= 0 && m_file.checkedEntry != entry) {
+        if (m_file.checkedEntry >= 0 && m_file.checkedEntry != entry)
             m_file.checkedEntry = -1;
-            m_file.natural = QSize();
-        }
         checkLoaded();
         return;
     }
@@ -501,7 +500,13 @@ void MediaWindow::resizeEvent(QResizeEvent *event)
 
 void MediaWindow::paintEvent(QPaintEvent *)
 {
-    // While a new file opens, the old file's frame is not painted again: black is all there is.
+    // From an open until the command the window may pass through sizes and places it will not
+    // keep (the quiz processes events at zoom 100, before the fit). Nothing is painted then:
+    // the opaque window leaves the screen as it was, and neither the old file's frame nor the
+    // new one's appears anywhere but where the command finds the window.
+    if (m_placing)
+        return;
+    // A new file's frame not yet there: the old file's frame is not painted again.
     QPainter painter(this);
     if (m_frame.isNull() || !m_file.firstFrameShown)
         painter.fillRect(rect(), Qt::black);
@@ -519,11 +524,14 @@ void MediaWindow::setRewindSetting(qint16 value)
 
 void MediaWindow::rewindToStart()
 {
-    // Playback resumes only once the seek has landed: unpausing first would redraw the old
-    // (last) frame for a moment before the first one comes back.
-    m_file.seekPending = true;
-    setAsync(m_mpv, "pause", true);
-    commandAsync(m_mpv, {"seek", "0", "absolute+exact"});
+    // A seek to the start loses frames in some formats: after a seek, mpv drops every frame
+    // without a time stamp of its own until the next stamped one, and MPEG program and
+    // transport streams stamp only the first frame that starts in each pack. A clip of small
+    // frames (a signer before a plain wall) then shows a frame or two of its first half
+    // second. So the start is reached the way the first showing reached it, by opening the file
+    // again: every format, one rule, for an open of a few milliseconds.
+    if (!m_file.atStart)
+        open(QString(m_file.name)); // a copy: the open starts the file's state afresh
 }
 
 void MediaWindow::finishPlayback()
@@ -554,8 +562,14 @@ void MediaWindow::setCommand(const QString &command)
             QStringLiteral("Kommandot %1 kräver en öppnad video.").arg(quoted(command)));
     }
     finishPlayback();
-    m_playing = true;
     rewindToStart();
+    m_playing = true;
+    m_file.atStart = false;
+    setAsync(m_mpv, "pause", false);
+    if (m_placing) {
+        m_placing = false;
+        update();
+    }
     if (wait)
         playToEnd();
 }

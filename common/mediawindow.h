@@ -36,7 +36,9 @@ public:
     void setFileName(const QString &name);
     QString fileName() const { return m_file.name; }
 
-    // 0 rewinds the open video to its first frame, so the next "Play" starts from there.
+    // 0 rewinds the open video to its first frame, so the next "Play" starts from there. The
+    // window paints nothing from an open or rewind until the next command, so that no frame
+    // appears at a size or place the caller is still changing.
     void setRewindSetting(qint16 value);
 
     // Percent of the natural size.
@@ -49,7 +51,7 @@ public:
 
     // A window whose "Play wait" must stay leavable turns this on: the wait then delivers user
     // input, which that window filters itself, and stopWaiting() makes a running "Play wait"
-    // (or one whose rewind is still under way) return at once.
+    // return at once.
     void setWaitTakesInput(bool on) { m_waitTakesInput = on; }
     void stopWaiting();
 
@@ -92,8 +94,8 @@ private:
         bool loaded = false;
         // Frames are shown only from this file's first frame on, never one of the old file's.
         bool firstFrameShown = false;
-        // An eof-reached change queued before a rewind must not end the playback that follows.
-        bool seekPending = false;
+        // Still paused on the first frame the open showed: "Play" needs no rewind.
+        bool atStart = true;
         double duration = 0;
         double timePos = -1;
         QString error;
@@ -109,6 +111,7 @@ private:
     void applySize();
     void waitWhile(QEventLoop &loop, const std::function<bool()> &busy,
                    QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents);
+    void open(const QString &name);
     void waitUntilOpened(const QString &name);
     void rewindToStart();
     void playToEnd();
@@ -127,6 +130,7 @@ private:
     QImage m_frame;
     bool m_playing = false;
     bool m_resized = false;
+    bool m_placing = false; // opened, and no command since: nothing is painted
     QEventLoop *m_wait = nullptr;
     bool m_waitTakesInput = false;
     QAtomicInt m_eventsPosted;

@@ -62,18 +62,26 @@ VideoTrack firstVideoTrack(const mpv_node &trackList)
     return track;
 }
 
-const char *VideoTrack::uprightFilter() const
+QByteArray VideoTrack::filters() const
 {
+    // Camcorders and TV recordings store two fields taken a fiftieth of a second apart; shown
+    // together, every moving edge is combed. yadif rebuilds whole frames from each frame's
+    // fields, and passes frames that are not marked interlaced through untouched.
+    QByteArray chain = "lavfi=[yadif=deint=interlaced";
     // Transposing and flipping are plain copies, cheaper than lavfi's rotate, which
     // interpolates.
     switch (rotation) {
     case 90:
-        return "lavfi=[transpose=clock]";
+        chain += ",transpose=clock";
+        break;
     case 180:
-        return "lavfi=[hflip,vflip]";
+        chain += ",hflip,vflip";
+        break;
     case 270:
-        return "lavfi=[transpose=cclock]";
+        chain += ",transpose=cclock";
+        break;
     default:
-        return "";
+        break;
     }
+    return chain + ']';
 }

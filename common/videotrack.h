@@ -3,6 +3,7 @@
 // What a file's video track declares in its container, read from libmpv's track list before
 // any frame is decoded: the size it is shown at and how to stand it upright.
 
+#include <QByteArray>
 #include <QSize>
 
 struct mpv_node;
@@ -14,8 +15,9 @@ struct VideoTrack
     QSize shown;      // after the pixel shape and the rotation
     int rotation = 0; // clockwise degrees the stored picture is turned by when shown
 
-    // The lavfi filter that turns the stored picture upright ("" when it stands already).
-    const char *uprightFilter() const;
+    // The filters every frame goes through: interlaced frames are deinterlaced, and the
+    // picture is turned upright.
+    QByteArray filters() const;
 };
 
 // The first video track of mpv's "track-list" that is a moving picture and not cover art.

@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -79,9 +80,12 @@ struct Clip
     const char *encoding; // ffmpeg's output options
     const char *turn = nullptr;
     const char *rotate = nullptr;
+    // Small frames share the program stream's 2 KB packs, and only the first frame that starts
+    // in a pack gets a time stamp: low-bit-rate recordings of a signer before a plain wall.
+    bool unstamped = false;
 };
 
-const QSize small(160, 120), portrait(120, 160), pal(720, 576);
+const QSize small(160, 120), portrait(120, 160), pal(720, 576), cd(480, 360);
 const Clip clips[] = {
     {"mpeg4.avi", small, small, "-c:v mpeg4"},
     {"mjpeg.avi", small, small, "-c:v mjpeg"},
@@ -96,6 +100,13 @@ const Clip clips[] = {
     {"mpeg2.mpeg", small, small, "-c:v mpeg2video -f mpeg"},
     {"mpeg2-vob.mpeg", small, small, "-c:v mpeg2video -f vob"},
     {"mpeg2-late.mpeg", small, small, "-c:v mpeg2video -f mpeg -output_ts_offset 10"},
+    {"packed-mpeg1.mpg", cd, cd, "-c:v mpeg1video -q:v 3 -f mpeg", nullptr, nullptr, true},
+    {"packed-mpeg2.mpeg", cd, cd, "-c:v mpeg2video -q:v 3 -f mpeg", nullptr, nullptr, true},
+    // A transport stream stamps every frame, and still a seek to its start loses the same.
+    {"packed-ts.mpg", cd, cd, "-c:v mpeg2video -q:v 3 -f mpegts"},
+    // A DVD's picture shape is in its video stream only.
+    {"dvd-4x3.mpeg", pal, {768, 576}, "-target pal-dvd -aspect 4:3"},
+    {"dvd-16x9.mpeg", pal, {1024, 576}, "-target pal-dvd -aspect 16:9"},
 };
 
 bool ffmpeg(const QStringList &args)
@@ -106,16 +117,73 @@ bool ffmpeg(const QStringList &args)
     return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-// A played clip's frames: from its first frame (after a redraw of the end frame already on
-// show, which mpv may send before a rewind lands), through most of its first part, to its end.
-void checkPlayedThrough(const FrameLog &log)
+// How many of the file's video frames carry no time stamp of their own.
+int unstampedFrames(const QString &file)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v", "-show_entries",
+                                        "frame=pts_time", "-of", "csv=p=0", file});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return -1;
+    return int(p.readAllStandardOutput().count("N/A"));
+}
+
+// The frames of the clip's first part that one showing painted, counted from its first frame
+// (after a redraw of the end frame already on show, which mpv may send before a rewind lands) to
+// its end; 0 when it did not start on the first frame or did not reach the end.
+int firstPartShown(const FrameLog &log)
 {
     QString kinds = log.kinds;
     while (kinds.startsWith(QLatin1Char('G')))
         kinds.remove(0, 1);
-    QVERIFY2(kinds.startsWith(QLatin1Char('F')) && kinds.count(QLatin1Char('F')) >= 8 &&
-                 kinds.endsWith(QLatin1Char('G')),
-             qPrintable(kinds));
+    if (!kinds.startsWith(QLatin1Char('F')) || !kinds.endsWith(QLatin1Char('G')))
+        return 0;
+    return int(kinds.count(QLatin1Char('F')));
+}
+
+// Every showing of a clip, checked together at the end so that a failure names them all.
+struct Showings
+{
+    QStringList seen;
+    bool whole = true;
+    void add(const QString &what, const FrameLog &log)
+    {
+        const int first = firstPartShown(log);
+        seen << QStringLiteral("%1: %2 of 12 (%3)").arg(what).arg(first).arg(log.kinds);
+        whole = whole && first >= 8;
+    }
+};
+
+// Pixels that differ from both lines next to them the same way: the teeth of a comb.
+int combTeeth(const QImage &frame)
+{
+    int teeth = 0;
+    for (int y = 1; y + 1 < frame.height(); ++y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            const int here = qGray(frame.pixel(x, y));
+            teeth +=
+                qAbs(2 * here - qGray(frame.pixel(x, y - 1)) - qGray(frame.pixel(x, y + 1))) > 300;
+        }
+    }
+    return teeth;
+}
+
+// The placement that the quiz and the editor's preview make before every "Play".
+void fitTo(MediaWindow &w, float twips)
+{
+    w.setRewindSetting(0);
+    w.setZoom(100);
+    w.setZoom(twips / w.Width() * 100);
+}
+
+// Plays the clip from the placed window to its end, as "Play" does in both programs.
+void playThrough(MediaWindow &w, Showings &showings, const QString &what)
+{
+    FrameLog log(w);
+    QSignalSpy ended(&w, &MediaWindow::playbackEnded);
+    w.setCommand(QStringLiteral("Play"));
+    QVERIFY(ended.wait(5000));
+    showings.add(what, log);
 }
 
 } // namespace
@@ -158,6 +226,8 @@ private slots:
             QVERIFY2(ffmpeg(args + encoding + QStringList{encoded}), c.name);
             if (c.rotate)
                 QVERIFY(ffmpeg({"-i", encoded, "-c", "copy", "-metadata:s:v:0", c.rotate, out}));
+            if (c.unstamped)
+                QVERIFY2(unstampedFrames(out) > 0, "every frame got a time stamp");
         }
         // Far beyond the size limit, yet cheap to make and to decode.
         QVERIFY(ffmpeg({"-f", "lavfi", "-i", "color=s=16x8200:d=0.04", "-frames:v", "1", "-c:v",
@@ -190,9 +260,10 @@ private slots:
     }
 
     // The quiz's whole use of one clip: opened paused on its first frame, upright at its shown
-    // size; "Play" from there; after the end "Play wait" from the first frame again; the rewind
-    // setting; and opened while another clip plays, with none of that clip's frames painted after
-    // the change.
+    // size; placed and "Play" from there; after the end "Play wait" and "PLAY" from the first
+    // frame again; the rewind setting; opened while another clip plays, with none of that clip's
+    // frames painted after the change, and played; and the editor's preview. Every showing has
+    // (almost) all of the clip's first part.
     void media()
     {
         QFETCH(QString, file);
@@ -212,6 +283,8 @@ private slots:
 
         QSignalSpy ended(&w, &MediaWindow::playbackEnded);
         QElapsedTimer t;
+        Showings showings;
+        fitTo(w, 3600);
         {
             FrameLog log(w);
             t.start();
@@ -220,17 +293,21 @@ private slots:
             QVERIFY(w.isPlaying());
             QVERIFY(ended.wait(5000));
             QVERIFY(!w.isPlaying());
-            checkPlayedThrough(log);
+            showings.add("Play after the open", log);
         }
         {
             FrameLog log(w);
             t.start();
             w.setCommand(QStringLiteral("Play wait"));
             const qint64 elapsed = t.elapsed();
-            QVERIFY2(elapsed >= 800 && elapsed < 3000, qPrintable(QString::number(elapsed)));
+            QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
             QCOMPARE(ended.size(), 2);
-            checkPlayedThrough(log);
+            showings.add(QStringLiteral("Play wait after the end, %1 ms").arg(elapsed), log);
+            showings.whole = showings.whole && elapsed >= 800;
         }
+        fitTo(w, 3600);
+        playThrough(w, showings, "PLAY after the end");
+        QCOMPARE(ended.size(), 3);
         // Other settings leave the finished clip alone; 0 puts it back on its first frame, paused.
         w.setRewindSetting(1);
         QTest::qWait(100);
@@ -251,8 +328,58 @@ private slots:
         QCOMPARE(w.naturalSize(), shown);
         // The replaced clip's end is not reported, and the new one waits on its first frame.
         QTest::qWait(1000);
-        QCOMPARE(ended.size(), 2);
+        QCOMPARE(ended.size(), 3);
         QCOMPARE(kindOf(w.currentFrame()), 'F');
+        fitTo(w, 3600);
+        playThrough(w, showings, "Play after replacing a playing clip");
+
+        // The editor's first preview, in a window that has shown nothing yet.
+        MediaWindow preview;
+        preview.setFileName(file);
+        fitTo(preview, 2500);
+        playThrough(preview, showings, "the editor's preview");
+        QVERIFY2(showings.whole, qPrintable(showings.seen.join(QStringLiteral("; "))));
+    }
+
+    void fields_data()
+    {
+        // A white box crossing black at 800 px a second, filmed as fields a fiftieth of a
+        // second apart: woven into frames, its upright edges are combed 16 px deep.
+        const QString box = QStringLiteral(
+            "color=black:s=720x576:r=50:d=0.2[bg];color=white:s=120x300:r=50:d=0.2[box];"
+            "[bg][box]overlay=x='40+t*800':y=138,interlace=lowpass=off:scan=");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("encoding");
+        QTest::addColumn<bool>("combed");
+        QTest::newRow("interlaced MPEG-2 of a TV recording")
+            << "tv.mpeg" << box + "tff"
+            << "-c:v mpeg2video -flags +ildct+ilme -top 1 -q:v 2 -f mpeg" << false;
+        QTest::newRow("DV of a camcorder") << "camera.avi" << box + "bff"
+                                           << "-c:v dvvideo -pix_fmt yuv420p" << false;
+        // Lines one pixel apart look combed, and a progressive clip keeps them.
+        QTest::newRow("progressive lines stay")
+            << "lines.mov"
+            << "color=white:s=320x240:d=0.2,drawgrid=w=iw:h=2:c=black,format=yuv420p"
+            << "-c:v libx264 -qp 0" << true;
+    }
+
+    // The first frame as the window shows it, one pixel to a pixel.
+    void fields()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, source);
+        QFETCH(QString, encoding);
+        QFETCH(bool, combed);
+        QVERIFY(ffmpeg(QStringList{"-f", "lavfi", "-i", source} + encoding.split(' ') +
+                       QStringList{file}));
+        MediaWindow w;
+        w.setFileName(file);
+        QVERIFY(QTest::qWaitFor([&] { return w.currentFrame().size() == w.naturalSize(); }, 3000));
+        const QImage frame = w.currentFrame();
+        const int teeth = combTeeth(frame);
+        QVERIFY2((teeth > frame.width() * frame.height() / 500) == combed,
+                 qPrintable(QStringLiteral("%1 comb teeth").arg(teeth)));
     }
 
     void zoom_data()
@@ -330,6 +457,52 @@ private slots:
         // Setting one coordinate keeps the other.
         w->setTop(0);
         QCOMPARE(w->Left(), 15.0f);
+    }
+
+    // The quiz's closing video: opened over the last sign, which has played to its end, and
+    // processed events at zoom 100 before it is fitted and placed. What reaches the screen
+    // meanwhile is neither the new clip's frame nor a frame of the old one; after "Play" the new
+    // clip is where the placement put it, and nowhere else.
+    void framesOnlyWherePlaced()
+    {
+        QWidget form;
+        form.resize(640, 480);
+        const QColor yellow(255, 255, 128);
+        form.setPalette(QPalette(yellow));
+        form.setAutoFillBackground(true);
+        auto *w = new MediaWindow(&form);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const auto screen = [&form] {
+            QCoreApplication::processEvents();
+            return form.screen()->grabWindow(form.winId()).toImage();
+        };
+        const auto reds = [](const QImage &image, const QRect &outside = {}) {
+            int n = 0;
+            for (int y = 0; y < image.height(); y += 2)
+                for (int x = 0; x < image.width(); x += 2)
+                    n += !outside.contains(x, y) && nearColour(image.pixelColor(x, y), Qt::red);
+            return n;
+        };
+        w->setFileName(QStringLiteral("wide.avi"));
+        w->setTop(600);
+        w->setLeft(2520);
+        w->setCommand(QStringLiteral("Play wait"));
+        QCOMPARE(reds(screen()), 0);
+
+        w->setFileName(QStringLiteral("twocolour.mov"));
+        w->setRewindSetting(0);
+        w->setZoom(100);
+        QCOMPARE(reds(screen()), 0);
+        w->setZoom(3600.0f / w->Width() * 100);
+        w->setTop(2400);
+        w->setLeft(480);
+        QCOMPARE(reds(screen()), 0);
+        w->setCommand(QStringLiteral("Play"));
+        const QImage shown = screen();
+        QVERIFY(nearColour(shown.pixelColor(w->geometry().center()), Qt::red));
+        QCOMPARE(reds(shown, w->geometry()), 0);
+        QVERIFY(nearColour(shown.pixelColor(200, 50), yellow));
     }
 
     void rewindAndReplay()
