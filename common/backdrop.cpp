@@ -273,13 +273,27 @@ void Form2::holdMainWindowAbove()
         QTimer::singleShot(ms, m_mainWindow, [window = m_mainWindow.data()] { window->update(); });
 }
 
+void Form2::handActivationBack()
+{
+    if (m_mainWindow && m_mainWindow->isWindow() && m_mainWindow->isVisible())
+        m_mainWindow->activateWindow();
+}
+
+// The activation may come before Qt has seen the click, and then asks with a time older than
+// the click's: mutter on Xwayland refused that in about one start in five and left the keys
+// with the black. Asked again with the click's own time, it never did.
+void Form2::mousePressEvent(QMouseEvent *event)
+{
+    handActivationBack();
+    QWidget::mousePressEvent(event);
+}
+
 void Form2::changeEvent(QEvent *event)
 {
     // A click on the black activates it under most window managers; the keys belong to the
     // exercise, so the activation goes straight back to it.
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_mainWindow &&
-        m_mainWindow->isWindow() && m_mainWindow->isVisible())
-        m_mainWindow->activateWindow();
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        handActivationBack();
     // Openbox minimises a window together with the one it is transient for.
     if (event->type() == QEvent::WindowStateChange && isMinimized())
         QTimer::singleShot(0, this, &QWidget::showMaximized);

@@ -26,9 +26,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     void holdMainWindowAbove();
+    void handActivationBack();
     void holdMainWindowInside();
     void placeMainWindowInside();
 
