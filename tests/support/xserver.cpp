@@ -209,8 +209,9 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
 
 void XServer::stop()
 {
+    const pid_t group = m_windowManager;
     endProcess(m_windowManager, true);
-    removeCompositorLeftovers();
+    removeCompositorLeftovers(group);
     endProcess(m_xvfb, false);
 }
 
@@ -288,8 +289,12 @@ bool XServer::startCompositor(bool withX)
 }
 
 // Ended, mutter leaves the socket and the lock file of each of its Xwayland displays behind.
-void XServer::removeCompositorLeftovers()
+void XServer::removeCompositorLeftovers(pid_t group)
 {
+    // The compositor may outlive the session bus that started it by a moment, and would write
+    // into its runtime folder while that goes.
+    for (int i = 0; i < 100 && group > 0 && ::kill(-group, 0) == 0; ++i)
+        QThread::msleep(50);
     for (int n : std::exchange(m_xwaylandDisplays, {})) {
         // Unless another server has taken the number since.
         QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(n));

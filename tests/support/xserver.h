@@ -34,7 +34,7 @@ public:
 
 private:
     bool startCompositor(bool withX);
-    void removeCompositorLeftovers();
+    void removeCompositorLeftovers(pid_t group);
 
     pid_t m_xvfb = -1;
     pid_t m_windowManager = -1; // leader of its own process group, with its session bus
