@@ -1,3 +1,4 @@
+#include "common/backdrop.h"
 #include "common/look.h"
 #include "common/program.h"
 #include "editor/form1.h"
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    chooseWindowSystem(QStringLiteral("pirvel-kolmiras"));
     QApplication app(argc, argv);
     useKitStyle();
     installDefaultProgram(QStringLiteral("KOLMIRAS"));

@@ -1,5 +1,6 @@
 #include "quiz/form1.h"
 
+#include "common/backdrop.h"
 #include "common/look.h"
 #include "common/program.h"
 
@@ -12,6 +13,7 @@
 
 int main(int argc, char *argv[])
 {
+    chooseWindowSystem(QStringLiteral("pirvel"));
     QApplication app(argc, argv);
     useKitStyle();
     installDefaultProgram(QStringLiteral("PIRVEL"));

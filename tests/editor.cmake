@@ -22,8 +22,8 @@ if(TARGET pirvelform)
                   LIBS kolmirasform pirvelform)
 endif()
 
-# The real editor under each window manager.
-foreach(wm mutter metacity xfwm4 openbox icewm)
+# The real editor under each window manager, and in a Wayland session with and without Xwayland.
+foreach(wm mutter metacity xfwm4 openbox icewm wayland wayland-no-x11)
   add_test(NAME editor_xvfb_${wm}
            COMMAND xdesktop ${wm} sh ${CMAKE_CURRENT_SOURCE_DIR}/editor_xvfb.sh
                    $<TARGET_FILE:kolmiras> $<TARGET_FILE:enospc_preload>

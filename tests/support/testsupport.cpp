@@ -121,6 +121,12 @@ void startProgram(QProcess &p, const QString &exe, const QString &folder, bool o
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), onX ? QStringLiteral("xcb") : "offscreen");
+    // In a Wayland session the program meets what the session sets, or nothing.
+    if (onX && env.contains(QStringLiteral("PIRVEL_PROGRAM_PLATFORM"))) {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), env.value("PIRVEL_PROGRAM_PLATFORM"));
+        if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    }
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(folder);
     p.start(exe, {});

@@ -85,7 +85,8 @@ int pairShownIn(const QImage &image);
 QByteArray progressiveJpegClaiming(int side, int padding = 0);
 
 // The real programs. startProgram starts `exe` in `folder` on the offscreen platform, or on
-// the current DISPLAY with onX; finishProgram waits for its end (killing it after `ms`).
+// the current DISPLAY with onX (in a Wayland session: as the session starts it); finishProgram
+// waits for its end (killing it after `ms`).
 struct ProgramEnd
 {
     bool finished = false;

@@ -1,8 +1,10 @@
 # shellcheck shell=sh
 # Sourced by the shell tests of the real programs, which run under xdesktop: a work folder that
 # goes when the test ends, together with the program started into app_pid; fail; exercises
-# made of the clips in $fixtures; a screen grab.
-[ -n "${DISPLAY:-}" ] || { echo "FAIL: no DISPLAY; run under xdesktop" >&2; exit 1; }
+# made of the clips in $fixtures; a screen grab and a click.
+# The screen the user sees, where clicks go: in a Wayland session the compositor's.
+screen=${PIRVEL_SCREEN_DISPLAY:-${DISPLAY:-}}
+[ -n "$screen" ] || { echo "FAIL: no DISPLAY; run under xdesktop" >&2; exit 1; }
 work=$(mktemp -d)
 app_pid=
 cleanup() {
@@ -18,8 +20,13 @@ fail() {
 
 grab() {
     # grab X Y W H: that part of the screen, a pixel a line as its decimal R G B
-    ffmpeg -loglevel error -f x11grab -video_size "$3x$4" -i "$DISPLAY+$1,$2" -frames:v 1 \
+    ffmpeg -loglevel error -f x11grab -video_size "$3x$4" -i "$screen+$1,$2" -frames:v 1 \
         -f rawvideo -pix_fmt rgb24 - | od -An -v -tu1 -w3
+}
+
+point() {
+    # point X Y: a click there on the screen
+    DISPLAY=$screen xdotool mousemove "$1" "$2" click 1
 }
 
 ini() {

@@ -2,13 +2,16 @@
 
 #include "tests/support/testsupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QList>
 #include <QThread>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +65,7 @@ void endProcess(pid_t &pid, bool group)
 // One connection to the server named by DISPLAY, with the few requests the checks need.
 struct Connection
 {
-    Connection() : c(xcb_connect(nullptr, nullptr))
+    explicit Connection(const char *display = nullptr) : c(xcb_connect(display, nullptr))
     {
         if (!xcb_connection_has_error(c))
             screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
@@ -166,6 +169,9 @@ QString awaitManaged(pid_t &wm)
     return QStringLiteral("the window manager did not manage a window within 30 s");
 }
 
+QStringList checkShownAt(const QRect &rect);
+QStringList checkShownAlone(QRect *mainRect);
+
 } // namespace
 
 bool XServer::start(const QString &windowManager, const QByteArray &screen)
@@ -181,6 +187,8 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
     }
     if (windowManager.isEmpty())
         return true;
+    if (windowManager.startsWith(QLatin1String("wayland")))
+        return startCompositor(windowManager == QLatin1String("wayland"));
     QList<QByteArray> args = {"dbus-run-session", "--", windowManager.toLocal8Bit()};
     if (windowManager == QLatin1String("mutter"))
         args << "--x11";
@@ -201,13 +209,131 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
 
 void XServer::stop()
 {
+    const pid_t group = m_windowManager;
     endProcess(m_windowManager, true);
+    removeCompositorLeftovers(group);
     endProcess(m_xvfb, false);
+}
+
+// The session's environment as a Wayland desktop sets it: WAYLAND_DISPLAY, XDG_SESSION_TYPE, and
+// DISPLAY with XAUTHORITY for its Xwayland. Its Qt programs are told to use Wayland
+// (PIRVEL_PROGRAM_PLATFORM), as some desktops tell every program, where there is an X server;
+// without one nothing is said.
+bool XServer::startCompositor(bool withX)
+{
+    const QByteArray screen = qgetenv("DISPLAY");
+    char dir[] = "/tmp/pirvel-session-XXXXXX";
+    if (!::mkdtemp(dir)) {
+        m_error = QStringLiteral("no runtime folder");
+        stop();
+        return false;
+    }
+    m_runtimeDir = dir;
+    ::setenv("XDG_RUNTIME_DIR", dir, 1);
+    ::setenv("MUTTER_DEBUG_DUMMY_MODE_SPECS", "1024x768", 1);
+    QList<QByteArray> args = {"dbus-run-session",  "--",       "mutter",
+                              "--wayland",         "--nested", "--sm-disable",
+                              "--wayland-display", "pirvel-0"};
+    if (!withX)
+        args << "--no-x11";
+    const char *log = std::getenv("PIRVEL_WM_LOG");
+    const int out =
+        ::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    m_windowManager = spawn(args, out, out, true);
+    ::close(out);
+
+    // Mutter takes the first free display numbers for its Xwayland (the lowest is the one for
+    // programs) and writes its own pid into their lock files.
+    QElapsedTimer clock;
+    clock.start();
+    QString auth;
+    for (bool up = false; !up; QThread::msleep(100)) {
+        if (clock.elapsed() > 30000 || ::waitpid(m_windowManager, nullptr, WNOHANG) != 0) {
+            m_error = QStringLiteral("the nested compositor did not come up");
+            stop();
+            return false;
+        }
+        m_xwaylandDisplays.clear();
+        const QDir tmp(QStringLiteral("/tmp"));
+        for (const QString &lock : tmp.entryList({".X*-lock"}, QDir::Files | QDir::Hidden)) {
+            QFile f(tmp.filePath(lock));
+            const pid_t owner = f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toInt() : 0;
+            if (owner > 0 && ::getpgid(owner) == m_windowManager) {
+                m_xwaylandDisplays << lock.mid(2, lock.size() - 7).toInt();
+                m_compositor = owner;
+            }
+        }
+        const QStringList auths =
+            QDir(QString::fromLocal8Bit(dir))
+                .entryList({".mutter-Xwaylandauth.*"}, QDir::Files | QDir::Hidden);
+        auth = auths.isEmpty() ? QString() : QString::fromLocal8Bit(dir) + '/' + auths.first();
+        up = QFile::exists(QString::fromLocal8Bit(dir) + "/pirvel-0") &&
+             (!withX || (!m_xwaylandDisplays.isEmpty() && !auth.isEmpty()));
+    }
+    ::setenv("PIRVEL_SCREEN_DISPLAY", screen.constData(), 1);
+    ::setenv("WAYLAND_DISPLAY", "pirvel-0", 1);
+    ::setenv("XDG_SESSION_TYPE", "wayland", 1);
+    ::setenv("PIRVEL_PROGRAM_PLATFORM", withX ? "wayland" : "", 1);
+    if (!withX) {
+        ::unsetenv("DISPLAY");
+        QThread::msleep(1000); // the compositor maps its output once its socket is there
+        return true;
+    }
+    std::sort(m_xwaylandDisplays.begin(), m_xwaylandDisplays.end());
+    ::setenv("DISPLAY", (':' + QByteArray::number(m_xwaylandDisplays.first())).constData(), 1);
+    ::setenv("XAUTHORITY", auth.toLocal8Bit().constData(), 1);
+    m_error = awaitManaged(m_windowManager);
+    if (!m_error.isEmpty())
+        stop();
+    return m_error.isEmpty();
+}
+
+// Ended, mutter leaves the socket and the lock file of each of its Xwayland displays behind.
+void XServer::removeCompositorLeftovers(pid_t group)
+{
+    // The compositor may outlive the session bus that started it by a moment, and would write
+    // into its runtime folder while that goes.
+    for (int i = 0; i < 100 && group > 0 && ::kill(-group, 0) == 0; ++i)
+        QThread::msleep(50);
+    for (int n : std::exchange(m_xwaylandDisplays, {})) {
+        // Unless another server has taken the number since.
+        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(n));
+        if (!lock.open(QIODevice::ReadOnly) || lock.readAll().trimmed().toInt() != m_compositor)
+            continue;
+        lock.remove();
+        QFile::remove(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
+    }
+    if (!m_runtimeDir.isEmpty())
+        QDir(QString::fromLocal8Bit(std::exchange(m_runtimeDir, {}))).removeRecursively();
+}
+
+QByteArray screenDisplay()
+{
+    const QByteArray screen = qgetenv("PIRVEL_SCREEN_DISPLAY");
+    return screen.isEmpty() ? qgetenv("DISPLAY") : screen;
+}
+
+QImage grabScreen()
+{
+    Connection x(screenDisplay().constData());
+    if (!x.screen)
+        return QImage();
+    const int w = x.screen->width_in_pixels;
+    const int h = x.screen->height_in_pixels;
+    auto shot = owned(xcb_get_image_reply(
+        x.c,
+        xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 0, 0, uint16_t(w), uint16_t(h), ~0u),
+        nullptr));
+    if (!shot || shot->depth != 24)
+        return QImage();
+    return QImage(xcb_get_image_data(shot.get()), w, h, QImage::Format_RGB32).copy();
 }
 
 QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasTaskBarButton,
                              QRect *mainRect)
 {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return checkShownAlone(mainRect);
     Connection x;
     if (!x.screen)
         return {QStringLiteral("no connection to the X server")};
@@ -258,16 +384,19 @@ QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasT
         faults << QStringLiteral("the main window has %1 task-bar button")
                       .arg(mainHasTaskBarButton ? "no" : "a");
 
-    // Fill colour at three corners inside the main window, black in the screen around it.
-    auto shot = owned(
-        xcb_get_image_reply(x.c,
-                            xcb_get_image(x.c, XCB_IMAGE_FORMAT_Z_PIXMAP, x.root, 0, 0,
-                                          uint16_t(whole.width()), uint16_t(whole.height()), ~0u),
-                            nullptr));
-    if (!shot || shot->depth != 24)
-        return faults << QStringLiteral("no screenshot of depth 24");
-    const QImage screen(xcb_get_image_data(shot.get()), whole.width(), whole.height(),
-                        QImage::Format_RGB32);
+    return faults << checkShownAt(rect);
+}
+
+namespace {
+
+// Fill colour at three corners inside the main window's client area `rect`, black in the screen
+// around it.
+QStringList checkShownAt(const QRect &rect)
+{
+    const QImage screen = grabScreen();
+    if (screen.isNull())
+        return {QStringLiteral("no screenshot of depth 24")};
+    QStringList faults;
     const QRect inner = rect.adjusted(3, 3, -4, -4);
     const QPoint middle = rect.center();
     const QColor fill(255, 255, 128);
@@ -287,3 +416,38 @@ QStringList checkMainInFront(qint64 pid, const QString &mainTitle, bool mainHasT
     }
     return faults;
 }
+
+// Without an X server: the rows where the fill colour makes up most of a window's width (a
+// picture or an icon holds a few such pixels, never a whole row).
+QStringList checkShownAlone(QRect *mainRect)
+{
+    const QImage screen = grabScreen();
+    if (screen.isNull())
+        return {QStringLiteral("no screenshot of the screen")};
+    const QColor fill(255, 255, 128);
+    QRect rect;
+    for (int y = 0; y < screen.height(); ++y) {
+        int left = -1, right = -1, count = 0;
+        for (int x = 0; x < screen.width(); ++x)
+            if (nearColour(screen.pixelColor(x, y), fill, 12)) {
+                right = x, ++count;
+                if (left < 0)
+                    left = x;
+            }
+        if (count > 200)
+            rect |= QRect(left, y, right - left + 1, 1);
+    }
+    if (mainRect)
+        *mainRect = rect;
+    if (rect.isEmpty())
+        return {QStringLiteral("no main window on the screen")};
+    QStringList faults = checkShownAt(rect);
+    // Its title bar stands above it, so the client area stands a little below the middle.
+    const QPoint off = rect.center() - screen.rect().center();
+    if (qAbs(off.x()) > 2 || off.y() < 0 || off.y() > 30)
+        faults << QString::asprintf("the main window stands %d,%d from the middle", off.x(),
+                                    off.y());
+    return faults;
+}
+
+} // namespace
