@@ -330,13 +330,55 @@ struct Loaded
     std::function<void()> remember;
 };
 
+// What a file that the reader refused really is, told by its first bytes, when that is a kind
+// of picture or video that people have: "en HEIC-bild", "en video". Empty when unknown.
+QString contentKind(QFile &file)
+{
+    if (!file.seek(0))
+        return {};
+    const QByteArray head = file.read(32);
+    if (head.mid(4, 4) == "ftyp") {
+        const QByteArray brand = head.mid(8, 4);
+        for (const char *heic : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"}) {
+            if (brand == heic)
+                return QStringLiteral("en HEIC-bild");
+        }
+        if (brand == "avif" || brand == "avis")
+            return QStringLiteral("en AVIF-bild");
+        return QStringLiteral("en video");
+    }
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP")
+        return QStringLiteral("en WebP-bild");
+    if (head.startsWith("RIFF") && head.mid(8, 4) == "AVI ")
+        return QStringLiteral("en video");
+    if (head.startsWith(QByteArray("II*\0", 4)) || head.startsWith(QByteArray("MM\0*", 4)))
+        return QStringLiteral("en TIFF-bild");
+    if (head.startsWith("%PDF"))
+        return QStringLiteral("en PDF-fil");
+    return {};
+}
+
+// The report on a picture the reader refused: what the file really is where its content tells,
+// since Qt's own words are English and say little; they stay as the detail otherwise.
+RuntimeError unreadable(QFile &file, const QString &fileName, const QString &why)
+{
+    const QString kind = contentKind(file);
+    if (kind == QLatin1String("en video") || kind == QLatin1String("en PDF-fil")) {
+        return RuntimeError(ErrorNumber::InvalidPicture,
+                            QStringLiteral("Bilden \"%1\" är %2, ingen bild.").arg(fileName, kind));
+    }
+    if (!kind.isEmpty()) {
+        return RuntimeError(ErrorNumber::InvalidPicture,
+                            QStringLiteral("Bilden \"%1\" är %2, som inte kan visas; spara den "
+                                           "som JPEG.")
+                                .arg(fileName, kind));
+    }
+    return RuntimeError(ErrorNumber::InvalidPicture,
+                        QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.").arg(fileName, why));
+}
+
 Loaded load(const QString &fileName, QSize box)
 {
-    auto unreadable = [&](const QString &why) {
-        return RuntimeError(
-            ErrorNumber::InvalidPicture,
-            QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.").arg(fileName, why));
-    };
     // The reader decides the format from the content, as the file is opened here: only a
     // regular file of the exercise folder, and never with an open that could wait.
     const std::unique_ptr<QFile> file = openExerciseFile(fileName, ExerciseFileKind::Picture);
@@ -374,7 +416,7 @@ Loaded load(const QString &fileName, QSize box)
         wanted = full.boundedTo(stored(box));
     // Whatever the decoder would read as a JPEG has its cost weighed first.
     if (!jpeg && reader.format() == "jpeg")
-        throw unreadable(QStringLiteral("bildens huvud är ofullständigt"));
+        throw unreadable(*file, fileName, QStringLiteral("bildens huvud är ofullständigt"));
     const int cost = decodeCost(jpeg, file->size(), fileName, full, wanted);
 
     if (entry.isValid()) {
@@ -394,8 +436,12 @@ Loaded load(const QString &fileName, QSize box)
         }
         image = reader.read();
     }
-    if (image.isNull())
-        throw unreadable(reader.errorString());
+    if (image.isNull()) {
+        throw unreadable(*file, fileName,
+                         QStringLiteral("den är ingen BMP-, GIF-, JPEG- eller PNG-bild, eller så "
+                                        "är den skadad (%1)")
+                             .arg(reader.errorString()));
+    }
     Loaded loaded{fitted(image, box), {}};
     if (entry.isValid() && image.size() == entry)
         loaded.remember = [path, stamp, upright, image] {

@@ -398,6 +398,11 @@ QString SequentialInput::readString()
     return name;
 }
 
+QString SequentialInput::readStringAsWritten()
+{
+    return decode(readItem().bytes);
+}
+
 qint16 SequentialInput::readInteger()
 {
     const Item item = readItem();

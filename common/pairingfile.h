@@ -2,11 +2,10 @@
 
 // The exercise file pirvel.ini, the one thing the quiz and the editor share.
 //
-// It is read and written the way classic sequential text input and output work: a string item
-// is a quoted name on a line of its own, an integer item is bare digits, lines end in CR LF and
-// the text is Windows-1252. SequentialInput reads item by item, so each program can put the
-// values where it keeps them; SequentialOutput collects the items and writes them into the very
-// file that was read, or makes a new one where there was none.
+// It is a plain list of items: a string item is a quoted name on a line of its own, an integer
+// item is bare digits, lines end in CR LF and the text is Windows-1252. SequentialInput reads item
+// by item, so each program can put the values where it keeps them; SequentialOutput collects the
+// items and writes them into the very file that was read, or makes a new one where there was none.
 //
 // PairingFileState is what the name held when the editor read it: "Spara" writes that file and
 // no other. A file that has since been replaced, moved, turned into a link or changed is
@@ -55,6 +54,8 @@ public:
     // Each string item names a file of the exercise folder: a path, "." or ".." is a run-time
     // error naming the line.
     QString readString();
+    // The same item with no check of what it names.
+    QString readStringAsWritten();
     qint16 readInteger();
     void close();
     const PairingFileState &state() const { return m_state; }

@@ -15,11 +15,13 @@
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -69,6 +71,13 @@ QString shortCause(const QString &name, const RuntimeError &error)
 {
     if (name.isEmpty())
         return QStringLiteral("raden har inget filnamn");
+    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        return QStringLiteral("bara filer direkt i övningens mapp kan användas");
+    // The picture loader names what a file it cannot show really is; that is the cause.
+    const QString subject = QStringLiteral("Bilden \"%1\" ").arg(name);
+    if (error.number() == ErrorNumber::InvalidPicture && error.text().startsWith(subject) &&
+        !error.text().contains(QLatin1String(" kunde inte läsas")))
+        return QStringLiteral("den ") + error.text().mid(subject.size()).chopped(1);
     switch (error.number()) {
     case ErrorNumber::FileNotFound:
         return QStringLiteral("filen finns inte");
@@ -99,6 +108,55 @@ QAccessibleInterface *groupAccessible(const QString &className, QObject *object)
     return nullptr;
 }
 
+// The videos the list offers, and the pictures: those in the endings phones and cameras save
+// too. Pictures in a format that no installed reader takes are listed all the same, greyed.
+const QStringList VideoEndings = {"avi", "mov", "mpg", "mpeg", "mp4", "m4v"};
+const QStringList PictureEndings = {"bmp",  "gif",  "jpg",  "jpeg", "png",
+                                    "webp", "heic", "heif", "avif"};
+
+QString patternOf(const QStringList &endings)
+{
+    QStringList patterns;
+    for (const QString &ending : endings)
+        patterns << QStringLiteral("*.") + ending;
+    return patterns.join(QLatin1Char(';'));
+}
+
+QStringList unreadablePictureEndings()
+{
+    const QList<QByteArray> readable = QImageReader::supportedImageFormats();
+    QStringList endings;
+    for (const QString &ending : PictureEndings) {
+        if (!readable.contains(ending.toLatin1()))
+            endings << ending;
+    }
+    return endings;
+}
+
+QString guidanceText(bool signs, int usable, int unusable)
+{
+    QString text;
+    if (usable == 0)
+        text = signs ? QStringLiteral("Inga videor i mappen.")
+                     : QStringLiteral("Inga bilder i mappen.");
+    else
+        text = QStringLiteral("Bara %1 %2 i mappen.")
+                   .arg(usable)
+                   .arg(signs ? (usable == 1 ? "video" : "videor")
+                              : (usable == 1 ? "bild" : "bilder"));
+    text += signs ? QStringLiteral(" Lägg in fem videor av tecknen (.mp4, .mov, .avi, .mpg) i "
+                                   "mappen")
+                  : QStringLiteral(" Lägg in fem bilder (.jpg, .png, .gif, .bmp) i mappen");
+    text += QStringLiteral(" %1; de syns i listan direkt.");
+    if (unusable > 0) {
+        text += unusable == 1
+                    ? QStringLiteral("\nEn grå fil går inte att använda: klicka på den.")
+                    : QStringLiteral("\n%1 grå filer går inte att använda: klicka på dem.")
+                          .arg(unusable);
+    }
+    return text;
+}
+
 } // namespace
 
 Form1::Form1()
@@ -122,6 +180,7 @@ Form1::Form1()
               .chosen = List1,
               .name = Label3[0],
               .problem = Label4[0],
+              .guide = Label5[0],
               .preview = MCIWnd1,
               .place = MCIWnd1->geometry(),
               .load = [this](const QString &name) { MCIWnd1->setFileName(name); },
@@ -135,12 +194,14 @@ Form1::Form1()
                  .chosen = List2,
                  .name = Label3[1],
                  .problem = Label4[1],
+                 .guide = Label5[1],
                  .preview = Image1,
                  .place = Image1->geometry(),
                  .load = [this](const QString &name) { Image1->setPictureFile(name); },
                  .play = [] {},
                  .nameToAdd = [this] { return File2->FileName(); }};
     connectHandlers();
+    updateGuidance();
     // No task-bar button: asked for explicitly, since a dialog window type is not enough (mutter
     // lists a dialog that stands for the whole application whatever it asks), and so the
     // window is an ordinary one of fixed size.
@@ -152,8 +213,8 @@ Form1::~Form1() = default;
 void Form1::buildControls()
 {
     // Controls are made in tab order so that the focus chain is right before it is set.
-    File1 = new FileListBox(QStringLiteral("*.avi;*.mov;*.mpg;*.mpeg"), this);
-    File2 = new FileListBox(QStringLiteral("*.bmp;*.gif;*.jpg;*.jpeg"), this);
+    File1 = new FileListBox(patternOf(VideoEndings), {}, this);
+    File2 = new FileListBox(patternOf(PictureEndings), unreadablePictureEndings(), this);
     List1 = new ListBox(this);
     List2 = new ListBox(this);
     Label1[0] = new RowLabel(QStringLiteral("1 2 3 4 5 "), ListBox::RowHeight, this);
@@ -170,6 +231,8 @@ void Form1::buildControls()
     Command3 = commandButton(QStringLiteral("Lägg till/Ta bort"), this);
     Command4 = commandButton(QStringLiteral("Lägg till/Ta bort"), this);
     Image1 = new ImageBox(this);
+    Label5[0] = label(QString(), windowFont(), this);
+    Label5[1] = label(QString(), windowFont(), this);
     Label4[0] = label(QString(), bodyFont(), this);
     Label4[1] = label(QString(), bodyFont(), this);
 
@@ -190,6 +253,7 @@ void Form1::buildControls()
         Label2[i]->setObjectName(QStringLiteral("Label2_%1").arg(i));
         Label3[i]->setObjectName(QStringLiteral("Label3_%1").arg(i));
         Label4[i]->setObjectName(QStringLiteral("Label4_%1").arg(i));
+        Label5[i]->setObjectName(QStringLiteral("Label5_%1").arg(i));
     }
 
     Label2[0]->setGeometry(twipsRect(1020, 210, 2670, 405));
@@ -228,9 +292,22 @@ void Form1::buildControls()
         Label4[i]->setWordWrap(true);
         Label4[i]->setMargin(4);
         Label4[i]->hide();
+        // The numbers stand beside their list and must not cover its left border.
+        Label1[i]->stackUnder(i == 0 ? List1 : List2);
+        QFont plain = windowFont();
+        plain.setBold(false);
+        Label5[i]->setFont(plain);
+        Label5[i]->setFrameStyle(QFrame::Box | QFrame::Plain);
+        Label5[i]->setLineWidth(1);
+        fill(Label5[i], QPalette::Window, palette().color(QPalette::Base));
+        Label5[i]->setWordWrap(true);
+        Label5[i]->setMargin(3);
+        Label5[i]->hide();
     }
     Label4[0]->setGeometry(MCIWnd1->geometry());
     Label4[1]->setGeometry(Image1->geometry());
+    Label5[0]->setGeometry(MCIWnd1->geometry());
+    Label5[1]->setGeometry(Image1->geometry());
 
     // Positions inside a bordered box are counted from inside its border.
     Picture1->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -306,6 +383,28 @@ void Form1::connectHandlers()
          {static_cast<ListBox *>(File1), static_cast<ListBox *>(File2), List1, List2})
         connect(list, &QListWidget::itemSelectionChanged, this,
                 [this] { guarded([this] { followSelection(); }); });
+    for (FileListBox *files : {File1, File2})
+        connect(files, &FileListBox::folderChanged, this, &Form1::updateGuidance);
+}
+
+void Form1::updateGuidance()
+{
+    for (Side *side : {&m_sign, &m_picture}) {
+        const int usable = side->files->usableCount();
+        // Once the teacher has previewed something on a side, its place is the preview's.
+        if (usable >= 5 || side->previews > 0) {
+            side->guide->hide();
+            continue;
+        }
+        QLabel *guide = side->guide;
+        const int width = guide->contentsRect().width() - 2 * guide->margin();
+        const QString folder = guide->fontMetrics().elidedText(
+            QStringLiteral("\"%1\"").arg(QDir::current().dirName()), Qt::ElideMiddle, width);
+        guide->setText(
+            guidanceText(side == &m_sign, usable, side->files->count() - usable).arg(folder));
+        guide->setToolTip(QDir::currentPath());
+        guide->show();
+    }
 }
 
 void Form1::showCentred()
@@ -358,9 +457,11 @@ void Form1::LoadPairingFile()
     }
     SequentialInput file(PairingFileName);
     m_pairingFile = file.state();
+    // A name that reaches into a folder is kept as written: it shows as a row that cannot be
+    // previewed and can be taken out, so such a file is mended here rather than refused.
     for (int pair = 1; pair <= 5; ++pair) {
-        List1->AddItem(file.readString());
-        List2->AddItem(file.readString());
+        List1->AddItem(file.readStringAsWritten());
+        List2->AddItem(file.readStringAsWritten());
     }
     Check1->setValue(file.readInteger());
     file.close();
@@ -428,15 +529,21 @@ void Form1::previewSign()
 
 void Form1::showProblem(Side &side, const QString &name, const RuntimeError &error)
 {
+    showProblem(side, QStringLiteral("Kan inte visa"), name, shortCause(name, error), error.text());
+}
+
+void Form1::showProblem(Side &side, const QString &heading, const QString &name,
+                        const QString &cause, const QString &detail)
+{
+    side.guide->hide();
     QLabel *problem = side.problem;
     // A video preview may have grown past its place with the last video; cover all of it.
     problem->setGeometry(side.place.united(side.preview->geometry()));
     const int width = problem->contentsRect().width() - 2 * problem->margin();
     const QString shownName = problem->fontMetrics().elidedText(QStringLiteral("\"%1\"").arg(name),
                                                                 Qt::ElideMiddle, width);
-    problem->setText(
-        QStringLiteral("Kan inte visa\n%1:\n%2.").arg(shownName, shortCause(name, error)));
-    problem->setToolTip(error.text());
+    problem->setText(QStringLiteral("%1\n%2:\n%3.").arg(heading, shownName, cause));
+    problem->setToolTip(detail);
     problem->raise();
     problem->show();
 }
@@ -462,8 +569,20 @@ void Form1::fileClicked(Side &side)
     side.chosen->clearSelection();
     SelectedName = side.files->FileName();
     const QString name = SelectedName;
+    const QString unstorable = FileListBox::whyNotStorable(name);
+    if (!name.isEmpty() && !unstorable.isEmpty()) {
+        showProblem(side, QStringLiteral("Kan inte välja"), name,
+                    unstorable + QStringLiteral("; byt namn på filen"),
+                    QStringLiteral("Övningen sparar sina filnamn i pirvel.ini, som bara kan "
+                                   "lagra namn utan citattecken och med bokstäver från "
+                                   "Windows-1252."));
+        side.mode = IdleMode;
+        side.name->clear();
+        return;
+    }
     try {
         side.load(name);
+        side.guide->hide();
         side.problem->hide();
         side.name->setText(name);
         side.mode = AddMode;
@@ -491,6 +610,7 @@ void Form1::chosenClicked(Side &side)
     // Armed before the preview, so that an entry whose file is gone can still be taken out.
     side.name->setText(name);
     side.mode = RemoveMode;
+    side.guide->hide();
     try {
         side.load(name);
         side.problem->hide();

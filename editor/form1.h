@@ -60,6 +60,9 @@ public:
     ImageBox *Image1 = nullptr;
     // Over each preview, shown only when the last file picked on that side could not be shown.
     QLabel *Label4[2] = {};
+    // Under Label4, in the same places: what to put in a folder that has fewer than five usable
+    // files on that side, until the side's first preview.
+    QLabel *Label5[2] = {};
     QFrame *Picture1 = nullptr;
     CheckBox *Check1 = nullptr;
     QPushButton *Command1 = nullptr;
@@ -74,6 +77,7 @@ private:
         ListBox *chosen = nullptr;
         QLabel *name = nullptr;    // Label3 of the side
         QLabel *problem = nullptr; // Label4 of the side
+        QLabel *guide = nullptr;   // Label5 of the side
         QWidget *preview = nullptr;
         QRect place;                               // the preview's place in the layout
         std::function<void(const QString &)> load; // opens a file in the preview, or throws
@@ -130,6 +134,9 @@ private:
     void chosenClicked(Side &side);
     void buttonPressed(Side &side);
     void showProblem(Side &side, const QString &name, const RuntimeError &error);
+    void showProblem(Side &side, const QString &heading, const QString &name, const QString &cause,
+                     const QString &detail);
+    void updateGuidance();
     void followSelection();
 
     std::unique_ptr<Form2> m_backdrop;

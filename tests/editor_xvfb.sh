@@ -137,9 +137,24 @@ click "$command2"
 await_end
 [ "$status" = 0 ] || fail "Avbryt after a failed save ended with status $status"
 
-echo "3: five videos and five pictures picked in a folder without pirvel.ini"
-exercise ny
+echo "3: a new, empty folder: five videos and five pictures copied in while the editor runs"
+echo "   appear in the lists and are picked"
+exercise filer
+files=$ex
+mkdir "$work/ny"
+ex=$(cd "$work/ny" && pwd -P)
 start
+cp "$files"/* "$ex/"
+for left in 7 336; do
+    # Ink in the fifth row of each file list.
+    for _ in $(seq 40); do
+        ink=$(grab $((X + left + 4)) $((Y + 81 + 16 * 4)) 100 14 |
+            awk '0.299 * $1 + 0.587 * $2 + 0.114 * $3 < 100 { n++ } END { print n + 0 }')
+        [ "$ink" -gt 20 ] && break
+        sleep 0.25
+    done
+    [ "$ink" -gt 20 ] || fail "the files copied in are not listed ($ink dark pixels at x $left)"
+done
 for r in 1 2 3 4 5; do
     click "$(row "$file1_row1" $r)" "$command3" "$(row "$file2_row1" $r)" "$command4"
 done

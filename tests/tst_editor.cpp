@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -139,7 +140,8 @@ void TestEditor::sideGestures_data()
     QTest::addColumn<QString>("file");     // the file the gestures pick
     QTest::addColumn<QString>("after");    // the chosen list after: rows kept, "+" the file
     QTest::addColumn<qint16>("mode");
-    QTest::addColumn<QString>("damage"); // "entry/KIND": third in its list, "file/KIND": unlisted
+    QTest::addColumn<QString>("damage"); // "entry/KIND": third in its list, "file/KIND": unlisted,
+                                         // each made as KIND says
     QTest::addColumn<QString>("broken"); // the damaged file's name
     const qint16 add = editor::AddMode;
     const qint16 idle = editor::IdleMode;
@@ -201,6 +203,22 @@ void TestEditor::sideGestures_data()
     broken(1, "pictures: unreadable picture in the file list", "file/noise", "brus.jpg");
     broken(1, "pictures: progressive JPEG of 2 KB declaring 20000 x 20000", "entry/claims",
            "jatte.jpg");
+    broken(1, "pictures: an iPhone's HEIC photo", "file/heic", "IMG_0001.HEIC");
+    broken(1, "pictures: a HEIC photo named .jpg", "file/heic", "foto.jpg");
+    broken(0, "signs: a letter pirvel.ini cannot store", "file/noise", "Dvořák.mp4");
+    broken(1, "pictures: a quote pirvel.ini cannot store", "file/noise", "\"citat\".png");
+    broken(0, "signs: a name with a folder, written by hand", "entry/", "klipp/t3.avi");
+    broken(1, "pictures: a name with a folder, written by hand", "entry/", "bilder/b3.jpg");
+    // The files phones, cameras and screenshots make are offered and added like any other.
+    auto offered = [](int which, const char *what, const char *kind, const QString &name) {
+        QTest::newRow(what) << which << "entry4 press file:" + name + " press" << name << "0123+"
+                            << editor::AddMode << QString("file/") + kind << name;
+    };
+    offered(0, "signs: a phone's .mp4", "mp4", "VID_20261207.mp4");
+    offered(0, "signs: a camera's .M4V", "mp4", "KLIPP.M4V");
+    offered(1, "pictures: a .png screenshot", "png", "skärmbild.png");
+    offered(1, "pictures: a WebP picture", "webp", "bild.webp");
+    offered(1, "pictures: a WebP picture named .jpg", "webp", "webb.jpg");
 }
 
 // Gestures on one side, in words: "entryN" picks entry N of the chosen list, "file:NAME" picks
@@ -230,7 +248,15 @@ void TestEditor::sideGestures()
         folder.writeFile(broken, noise(200 * 1024));
     else if (kind == "claims")
         folder.writeFile(broken, progressiveJpegClaiming(20000));
-    else if (kind == "fifo")
+    else if (kind == "mp4")
+        ExerciseFolder::copyClip(QStringLiteral("twocolour.mp4"), broken);
+    else if (kind == "png" || kind == "webp")
+        QVERIFY(QImage(QSize(40, 30), QImage::Format_RGB32).save(broken, kind.toLatin1()));
+    else if (kind == "heic") {
+        ExerciseFolder::makePicture(QStringLiteral("foto.png"), Qt::red);
+        QCOMPARE(QProcess::execute("heif-enc", {"-q", "50", "-o", "ut.heic", "foto.png"}), 0);
+        QVERIFY(QFile::rename(QStringLiteral("ut.heic"), broken));
+    } else if (kind == "fifo")
         QVERIFY(::mkfifo(QFile::encodeName(broken).constData(), 0644) == 0);
     else if (kind == "link to fifo")
         QVERIFY(::mkfifo("kö", 0644) == 0 && QFile::link(QStringLiteral("kö"), broken));
@@ -270,6 +296,14 @@ void TestEditor::sideGestures()
             QVERIFY(form.Label4[which]->isVisible() && !form.Label4[1 - which]->isVisible());
             QVERIFY2(form.Label4[which]->text().contains(previewed) &&
                          (kind != "claims" || form.Label4[which]->text().contains("för stor")),
+                     qPrintable(form.Label4[which]->text()));
+            // What the file really is, or why its name cannot be kept.
+            const char *why =
+                kind == "heic" ? "HEIC-bild, som inte kan visas; spara den som JPEG"
+                : damage == "file/noise" && broken.contains(QRegularExpression("[\"ř]"))
+                    ? "som pirvel.ini inte kan spara; byt namn på filen"
+                    : "";
+            QVERIFY2(form.Label4[which]->text().contains(QString::fromUtf8(why)),
                      qPrintable(form.Label4[which]->text()));
         } else if (g == "ctrl-space") {
             last->setFocus();

@@ -183,8 +183,10 @@ private slots:
         for (const char *name : {"Label2_0", "Label2_1", "Label1_0", "Label1_1"})
             QCOMPARE(shot.pixelColor(m_form->findChild<QWidget *>(name)->geometry().topLeft()),
                      yellow);
+        // The lists' left borders show beside the row numbers.
         const QList<QWidget *> framed = {m_form->Label3[0], m_form->Label3[1], m_form->Picture1,
-                                         m_form->Command1, m_form->Command2};
+                                         m_form->Command1,  m_form->Command2,  m_form->List1,
+                                         m_form->List2};
         for (QWidget *w : framed) {
             const QRect r = w->geometry();
             for (const auto &[edge, in] : {QPair{QPoint(r.left(), r.center().y()), QPoint(1, 0)},
@@ -347,23 +349,32 @@ private slots:
         QTest::addColumn<QStringList>("extra"); // names ending in "/" are folders
         QTest::addColumn<QStringList>("videos");
         QTest::addColumn<QStringList>("pictures");
+        QTest::addColumn<QStringList>("greyed"); // listed, but cannot be chosen
         const QStringList v = {"ny.avi",      "Tecken1.avi", "tecken1.avi", "tecken2.avi",
                                "tecken3.avi", "tecken4.avi", "tecken5.avi"};
         const QStringList p = {"Bild1.bmp", "bild1.bmp", "bild2.jpg", "bild3.bmp",
                                "bild4.jpg", "bild5.bmp", "ny.gif"};
         QTest::newRow("every pattern, any letter case, alphabetical")
-            << QStringList{"A.MPG", "b.Mpeg", "c.MOV", "D.JPEG", "e.GIF", "f.Jpg"}
-            << QStringList{"A.MPG", "b.Mpeg", "c.MOV"} + v
-            << p.first(6) + QStringList{"D.JPEG", "e.GIF", "f.Jpg", "ny.gif"};
+            << QStringList{"A.MPG", "b.Mpeg", "c.MOV", "D.JPEG", "e.GIF",  "f.Jpg",
+                           "g.MP4", "h.m4v",  "i.PNG", "j.webp", "k.HEIC", "l.avif"}
+            << QStringList{"A.MPG", "b.Mpeg", "c.MOV", "g.MP4", "h.m4v"} + v
+            << p.first(6) + QStringList{"D.JPEG", "e.GIF",  "f.Jpg",  "i.PNG",
+                                        "j.webp", "k.HEIC", "l.avif", "ny.gif"}
+            << QStringList{"k.HEIC", "l.avif"};
         QTest::newRow("other extensions, hidden files and folders stay out")
-            << QStringList{"x.mp4",     "x.avi.bak", "x.png",      ".dold.avi",
+            << QStringList{"x.wmv",     "x.avi.bak", "x.txt",      ".dold.avi",
                            ".dold.gif", "mapp.avi/", "bilder.jpg/"}
-            << v << p;
-        QTest::newRow("names the pairing file cannot store stay out")
-            << QStringList{"citat\".avi", "rad\nbrytning.avi", "vagn\rretur.gif", "日本.avi",
-                           "ω.jpg",       "snö på ängen.avi",  "café, nr 2.gif"}
-            << QStringList{"ny.avi", "snö på ängen.avi"} + v.mid(1)
-            << p.first(6) + QStringList{"café, nr 2.gif", "ny.gif"};
+            << v << p << QStringList();
+        const QStringList unstorable = {"citat\".avi",     "rad\nbrytning.avi",
+                                        "vagn\rretur.gif", "日本.avi",
+                                        "ω.jpg",           "snett\\streck.png"};
+        QTest::newRow("names the pairing file cannot store are listed greyed")
+            << unstorable + QStringList{"snö på ängen.avi", "café, nr 2.gif"}
+            << QStringList{"citat\".avi", "ny.avi", "rad\nbrytning.avi", "snö på ängen.avi"} +
+                   v.mid(1) + QStringList{"日本.avi"}
+            << p.first(6) + QStringList{"café, nr 2.gif", "ny.gif", "snett\\streck.png",
+                                        "vagn\rretur.gif", "ω.jpg"}
+            << unstorable;
     }
 
     void fileListContents()
@@ -371,6 +382,7 @@ private slots:
         QFETCH(QStringList, extra);
         QFETCH(QStringList, videos);
         QFETCH(QStringList, pictures);
+        QFETCH(QStringList, greyed);
         for (const QString &name : extra)
             QVERIFY(name.endsWith(QLatin1Char('/')) ? QDir().mkdir(name.chopped(1))
                                                     : ExerciseFolder::writeFile(name, "x"));
@@ -378,9 +390,24 @@ private slots:
         Form1 form;
         QCOMPARE(entries(form.File1), videos);
         QCOMPARE(entries(form.File2), pictures);
+        QStringList grey;
+        for (FileListBox *files : {form.File1, form.File2}) {
+            for (int i = 0; i < files->count(); ++i) {
+                if (!files->isUsable(i)) {
+                    grey << files->item(i)->text();
+                    QCOMPARE(files->item(i)->foreground().color(),
+                             files->palette().color(QPalette::Disabled, QPalette::Text));
+                }
+            }
+        }
+        std::sort(grey.begin(), grey.end());
+        std::sort(greyed.begin(), greyed.end());
+        QCOMPARE(grey, greyed);
     }
 
-    void emptyFolderOffersNothingToPick()
+    // An empty folder offers nothing to pick and says what to put in it; the lists follow the
+    // folder while the window is open, and a side armed with a file that goes falls idle.
+    void emptyFolderGuidesAndFollowsTheFolder()
     {
         QTemporaryDir empty;
         QDir::setCurrent(empty.path());
@@ -395,6 +422,30 @@ private slots:
         QCOMPARE(form.Label3[0]->text(), QString());
         QCOMPARE(form.Label3[1]->text(), QString());
         QCOMPARE(form.MCIWnd1->fileName(), QString());
+        auto guide = [&](int which) {
+            return form.Label5[which]->isVisible() ? form.Label5[which]->text() : QString();
+        };
+        QVERIFY2(guide(0).startsWith("Inga videor i mappen.") && guide(0).contains(".mp4"),
+                 qPrintable(guide(0)));
+        QVERIFY2(guide(1).startsWith("Inga bilder i mappen.") && guide(1).contains(".png"),
+                 qPrintable(guide(1)));
+        for (int i = 1; i <= 5; ++i)
+            ExerciseFolder::copyClip("editor/red200.avi", QStringLiteral("t%1.avi").arg(i));
+        ExerciseFolder::makePicture("a.png", Qt::red);
+        ExerciseFolder::writeFile("b.heic", "x");
+        QTRY_COMPARE(entries(form.File1).size(), 5);
+        QTRY_COMPARE(entries(form.File2), (QStringList{"a.png", "b.heic"}));
+        QCOMPARE(guide(0), QString());
+        QVERIFY2(guide(1).startsWith("Bara 1 bild i mappen.") && guide(1).contains("En grå fil"),
+                 qPrintable(guide(1)));
+        pick(form.File2, "a.png");
+        QCOMPARE(form.PictureMode, editor::AddMode);
+        QCOMPARE(guide(1), QString());
+        QVERIFY(QFile::rename("a.png", "c.png") && QFile::remove("t5.avi"));
+        QTRY_COMPARE(entries(form.File2), (QStringList{"b.heic", "c.png"}));
+        QTRY_COMPARE(entries(form.File1).size(), 4);
+        QCOMPARE(form.PictureMode, editor::IdleMode);
+        QCOMPARE(form.Label3[1]->text(), QString());
         QVERIFY(m_folder->reports.isEmpty());
     }
 

@@ -103,6 +103,9 @@ private slots:
         QTest::newRow("picture k=2 not a picture, k=4 missing")
             << "!bild3.bmp,bild1.bmp" << int(ErrorNumber::InvalidPicture);
         QTest::newRow("first sign missing") << "tecken1.avi" << int(ErrorNumber::FileNotFound);
+        // "^": an iPhone's HEIC photo under the name; the report says what it is.
+        QTest::newRow("a HEIC photo named .jpg")
+            << "^bild4.jpg" << int(ErrorNumber::InvalidPicture);
     }
     void startUpFailuresLeaveOnlyTheBackdrop()
     {
@@ -111,15 +114,27 @@ private slots:
         ExerciseFolder folder(ExerciseFolder::Quiz, 1);
         if (breakFile.isEmpty())
             QVERIFY(folder.writeFile("pirvel.ini", folder.iniBytes(1).chopped(3)));
-        for (const QString &name : breakFile.split(',', Qt::SkipEmptyParts))
+        for (const QString &name : breakFile.split(',', Qt::SkipEmptyParts)) {
+            if (name.startsWith('^')) {
+                QCOMPARE(QProcess::execute("heif-enc", {"-o", "ut.heic", "bild2.jpg"}), 0);
+                QVERIFY(QFile::remove(name.mid(1)) && QFile::rename("ut.heic", name.mid(1)));
+                continue;
+            }
             QVERIFY(name.startsWith('!') ? folder.writeFile(name.mid(1), "this is not a picture")
                                          : QFile::remove(name));
+        }
         Form1 form;
         guarded([&] { form.Form_Load(); });
         QCOMPARE(folder.reports, QList<int>{number});
         if (!breakFile.isEmpty())
-            QVERIFY2(folder.reportTexts[0].contains(breakFile.section(',', 0, 0).remove('!')),
+            QVERIFY2(folder.reportTexts[0].contains(
+                         breakFile.section(',', 0, 0).remove('!').remove('^')),
                      qPrintable(folder.reportTexts[0]));
+        if (breakFile.startsWith('^'))
+            QVERIFY2(
+                folder.reportTexts[0].contains("är en HEIC-bild, som inte kan visas; spara den "
+                                               "som JPEG."),
+                qPrintable(folder.reportTexts[0]));
         QCOMPARE(folder.ends, QList<int>{1});
         QVERIFY(form.backdrop() && form.backdrop()->isVisible());
         QVERIFY(!form.isVisible());
