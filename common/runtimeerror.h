@@ -4,8 +4,9 @@
 #include <QString>
 #include <exception>
 
-// Numbers follow the classic BASIC run-time error numbers, so a report reads the same whichever
-// program raised it and a teacher can quote it.
+// Each kind of failure keeps one fixed number (53 a missing file, 75 a path or access fault, 481
+// a picture that cannot be read), so a report reads the same whichever program raised it and a
+// teacher can quote it.
 namespace ErrorNumber {
 enum : int {
     Overflow = 6,

@@ -1,4 +1,5 @@
-// Reading follows the classic sequential-input rules item by item; writing must produce a file
+// Reading takes one item at a time (a quoted name, or bare digits, each ended by a comma or a line
+// end) and stops at the first item that is missing or malformed; writing must produce a file
 // that reads back to the same names, and must never leave a half-written exercise behind.
 
 #include "common/pairingfile.h"
