@@ -33,11 +33,14 @@ foreach(dir LIBEXECDIR DATADIR)
 endforeach()
 pirvel_exec_arg(OPEN "${LIBEXECDIR}/pirvel/pirvel-open")
 pirvel_exec_arg(DEMO "${DATADIR}/pirvel/demo")
+pirvel_exec_arg(CHOOSE "${LIBEXECDIR}/pirvel/choose-folder")
 set(entries)
 # GLib takes the first entry in name order as a type's default where the user has chosen none:
 # "pirvel-exercise" comes before "pirvel-kolmiras", so a double-click on pirvel.ini starts the
-# quiz, and "pirvel-kolmiras" after the usual file managers, which stay the folders' default.
-foreach(entry pirvel pirvel-exercise pirvel-kolmiras)
+# quiz. No entry takes folders: whichever sorted first would become the program that opens every
+# folder of the desktop wherever no file manager sorts before it. The menu entry asks for the
+# folder instead.
+foreach(entry pirvel pirvel-exercise pirvel-kolmiras pirvel-kolmiras-meny)
   configure_file(${PIRVEL_ENTRIES_SOURCE}/${entry}.desktop.in
                  ${PIRVEL_ENTRIES_BINARY}/${entry}.desktop @ONLY)
   list(APPEND entries ${PIRVEL_ENTRIES_BINARY}/${entry}.desktop)

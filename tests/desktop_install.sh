@@ -17,7 +17,7 @@ echo "1: desktop entries and metainfo (as installed and with screenshots) pass t
 for entry in "$apps"/*.desktop; do
     out=$(desktop-file-validate "$entry" 2>&1) && [ -z "$out" ] || fail "$entry: $out"
 done
-[ "$(ls "$apps"/*.desktop | wc -l)" = 3 ] || fail "entries: $(ls "$apps")"
+[ "$(ls "$apps"/*.desktop | wc -l)" = 4 ] || fail "entries: $(ls "$apps")"
 appstreamcli validate --no-net "$prefix"/share/metainfo/*.metainfo.xml ||
     fail "installed metainfo"
 cmake -DOUT="$work/screenshots.metainfo.xml" -DVERSION="$version" \
@@ -43,7 +43,6 @@ type=$(gio info -a standard::content-type "$ex/pirvel.ini" | sed -n 's/.*content
 gio mime application/x-pirvel-exercise >"$work/handlers"
 grep -q "^Default application.*: pirvel-exercise.desktop" "$work/handlers" &&
     grep -q "pirvel-kolmiras.desktop" "$work/handlers" || fail "pirvel.ini: $(cat "$work/handlers")"
-gio mime inode/directory | grep -q "pirvel-kolmiras.desktop" || fail "no editor for a folder"
 
 echo "3: gio open (a double-click) on pirvel.ini in a folder named with a leading dash, spaces"
 echo "   and non-ASCII letters starts the quiz there: its first sign (green; the rest red) shows"
@@ -66,5 +65,42 @@ done
 [ "$green" -gt 20000 ] || fail "the first sign is not on the screen ($green green pixels)"
 cwd=$(readlink "/proc/$app_pid/cwd")
 [ "$cwd" = "$ex" ] || fail "the quiz runs in $cwd"
+
+kill "$app_pid"
+
+echo "4: folders open in the file manager, never in the kit: with no file manager's entry, none"
+echo "   opens them; with one that sorts after every entry of the kit, it does"
+mkdir -p "$work/fm/share/applications"
+printf '#!/bin/sh\nprintf "%%s" "$1" >"%s/opened"\n' "$work" >"$work/filer"
+chmod +x "$work/filer"
+XDG_DATA_DIRS="$prefix/share:$work/fm/share"
+out=$(gio mime inode/directory 2>&1)
+! printf '%s\n' "$out" | grep -q "^Default application\|pirvel" || fail "folders: $out"
+printf '[Desktop Entry]\nType=Application\nName=Filer\nExec=%s %%f\nMimeType=inode/directory;\n' \
+    "$work/filer" >"$work/fm/share/applications/zz-filer.desktop"
+update-desktop-database "$work/fm/share/applications"
+out=$(gio mime inode/directory 2>&1)
+printf '%s\n' "$out" | grep -q "^Default application.*: zz-filer.desktop" &&
+    ! printf '%s\n' "$out" | grep -q pirvel || fail "folders: $out"
+gio open "$ex" || fail "gio open on a folder"
+for _ in $(seq 40); do [ -s "$work/opened" ] && break; sleep 0.25; done
+[ "$(cat "$work/opened")" = "$ex" ] || fail "the folder went to: $(cat "$work/opened" 2>&1)"
+! xdotool search --onlyvisible --name "^Pirvel handledarsektion" >/dev/null 2>&1 ||
+    fail "the editor opened on a folder"
+
+echo "5: the menu entry asks for the exercise's folder and starts the editor in the one chosen"
+grep -q "^Categories=Education;" "$apps/pirvel-kolmiras-meny.desktop" || fail "not in the menu"
+mkdir "$work/ny mapp"
+gio launch "$apps/pirvel-kolmiras-meny.desktop" || fail "gio launch"
+dialog=$(timeout 20 xdotool search --sync --onlyvisible --name "^Kolmiras: välj" | head -1)
+[ -n "$dialog" ] || fail "no folder dialog"
+xdotool windowactivate --sync "$dialog" key ctrl+a
+xdotool type --delay 20 "$work/ny mapp"
+xdotool key Return
+win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Pirvel handledarsektion" | head -1)
+[ -n "$win" ] || fail "no editor after the folder was chosen"
+app_pid=$(xdotool getwindowpid "$win")
+cwd=$(readlink "/proc/$app_pid/cwd")
+[ "$cwd" = "$work/ny mapp" ] || fail "the editor runs in $cwd"
 
 echo "PASS ($green green pixels)"
