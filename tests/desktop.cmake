@@ -9,3 +9,8 @@ add_test(NAME desktop_install
                  ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${PROJECT_VERSION})
 set_tests_properties(desktop_install PROPERTIES TIMEOUT 120 RESOURCE_LOCK xvfb
                      LABELS "xvfb;openbox")
+
+# The Debian package, built from this build and checked by lintian.
+add_test(NAME package_lintian
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/package_lintian.sh ${PROJECT_BINARY_DIR})
+set_tests_properties(package_lintian PROPERTIES TIMEOUT 600 LABELS program)
