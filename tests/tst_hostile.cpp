@@ -143,8 +143,9 @@ private slots:
         addRow("the same padded to the bytes such a picture needs", Quiz, ini(9, "jatte3.jpg"),
                {{"jatte3.jpg", progressiveJpegClaiming(20000, 1200 * 1024)}}, false,
                "\"jatte3.jpg\" är för stor");
-        // Names reach no file outside the folder, even one that exists.
-        addRow("name sub/x.jpg", Both, ini(3, "sub/x.jpg"),
+        // Names reach no file outside the folder, even one that exists. (The editor shows such
+        // a name as a row that cannot be previewed and can be taken out: tst_editor.)
+        addRow("name sub/x.jpg", Quiz, ini(3, "sub/x.jpg"),
                {{"sub", "<dir>"}, {"sub/x.jpg", "<link>../bild1.bmp"}}, false, "sub/x.jpg");
         // Only regular files are opened, and no open waits.
         addRow("FIFO as pirvel.ini", Both, good, {{"pirvel.ini", "<fifo>"}}, false, "pirvel.ini");
