@@ -1,6 +1,8 @@
 #include "common/mediawindow.h"
 
 #include "common/exercisefile.h"
+#include "common/movietables.h"
+#include "common/program.h"
 #include "common/runtimeerror.h"
 #include "common/videotrack.h"
 
@@ -19,6 +21,10 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -46,10 +52,11 @@ const char *const Options[][2] = {
                        "mpegvideo,matroska,webm,dv,flv,asf,ogg,m4v,h264,hevc]"},
     {"sub-auto", "no"}, {"audio-file-auto", "no"}, {"cover-art-auto", "no"},
     // One file cannot take the program past a few hundred megabytes: what is read ahead is
-    // bounded, nothing is kept behind, and the decoder refuses a frame beyond the largest
-    // window (MaxSidePixels squared) before it allocates it.
+    // bounded, nothing is kept behind, the decoder refuses a frame of more than MaxFramePixels
+    // before it allocates it, whatever size the stream changes to, and the frames that its
+    // threads hold at once are bounded by their number, whatever the machine's.
     {"demuxer-max-bytes", "16MiB"}, {"demuxer-max-back-bytes", "0"}, {"cache", "no"},
-    {"vd-lavc-o", "max_pixels=67108864"},
+    {"vd-lavc-o", "max_pixels=8847360"}, {"vd-lavc-threads", "3"},
     {"hwdec", "no"}, {"vo", "libmpv"}, {"keep-open", "yes"}, {"idle", "yes"}, {"pause", "yes"},
     // The software renderer aborts on a rotated frame; the track's rotation is turned by a
     // filter chosen per file instead (checkTracks).
@@ -61,9 +68,33 @@ const char *const Options[][2] = {
     // clang-format on
 };
 
-// Far above what the quiz or the editor ever asks for, and small enough that the frame buffer
-// stays a few hundred megabytes at most. max_pixels above is this squared.
+// Far above what the quiz or the editor ever asks for.
 constexpr int MaxSidePixels = 8192;
+// The frames a decoder holds are what a video costs, and a frame costs its pixels: the largest
+// taken is a 4K recording's (4096 x 2160, either way up). max_pixels above is this number.
+constexpr qint64 MaxFramePixels = 4096 * 2160;
+
+QString tooManyPixels(QSize size)
+{
+    return QStringLiteral("bilden är %1 x %2 bildpunkter, fler än de %3 bildpunkter (4096 x "
+                          "2160) som programmet kan spela upp")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(MaxFramePixels);
+}
+
+// The size of a frame that the decoder refused for being over max_pixels, from its words (FFmpeg's
+// image checks say "Picture size WxH exceeds specified max pixel count N"); else an empty size.
+QSize refusedFrameSize(const mpv_event_log_message &message)
+{
+    if (!QByteArray(message.prefix).startsWith("ffmpeg") || !std::strstr(message.text, "max pixel"))
+        return {};
+    int w = 0, h = 0;
+    const char *at = std::strstr(message.text, "Picture size ");
+    if (!at || std::sscanf(at, "Picture size %dx%d", &w, &h) != 2)
+        return {};
+    return QSize(w, h);
+}
 
 // Reply tags. The GUI thread never waits inside a libmpv call: mpv's core may itself be waiting
 // for the GUI thread to render a frame, and the two would then stall each other until the video
@@ -150,6 +181,8 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
     mpv_observe_property(m_mpv, DurationReply, "duration", MPV_FORMAT_DOUBLE);
     // Called once a file is open and before a decoder is made for it.
     mpv_hook_add(m_mpv, TracksHook, "on_preloaded", 0);
+    // The decoder says so when a frame is over its size limit; the video then cannot be shown.
+    mpv_request_log_messages(m_mpv, "error");
     mpv_set_wakeup_callback(
         m_mpv,
         [](void *self) {
@@ -188,11 +221,22 @@ void MediaWindow::setFileName(const QString &name)
 
 void MediaWindow::open(const QString &name)
 {
-    // mpv opens the file again by its path; the check here keeps it from ever being handed a
-    // path outside the folder, a FIFO it would wait on, or a device.
-    checkExerciseFile(name, ExerciseFileKind::Video);
-    const QFileInfo info(QDir::current().absoluteFilePath(name));
-    const QByteArray path = QFile::encodeName(info.absoluteFilePath());
+    // mpv is handed the descriptor that was checked, never the path: a name swapped for a
+    // link to a device or a FIFO after the check cannot reach it. It closes the descriptor
+    // when it is done with the file.
+    int fd = -1;
+    {
+        const std::unique_ptr<QFile> file = openExerciseFile(name, ExerciseFileKind::Video);
+        fd = ::fcntl(file->handle(), F_DUPFD_CLOEXEC, 0);
+    }
+    if (fd < 0)
+        failOpen(name, QStringLiteral("filen kunde inte öppnas"));
+    const QString fault = movieTablesFault(fd);
+    if (!fault.isEmpty()) {
+        ::close(fd);
+        failOpen(name, fault);
+    }
+    const QByteArray url = "fdclose://" + QByteArray::number(fd);
     finishPlayback();
     m_file = OpenFile();
     m_file.name = name;
@@ -200,12 +244,15 @@ void MediaWindow::open(const QString &name)
     // The new file's frames reach the screen only once the caller has placed the window and
     // given the command; until then the screen keeps what it shows (paintEvent).
     m_placing = true;
+    setReadingNow(QStringLiteral("Videon %1").arg(quoted(name)));
 
     // A new file is shown paused at its first frame; only "Play" starts it.
     setAsync(m_mpv, "pause", true);
-    const char *command[] = {"loadfile", path.constData(), "replace", nullptr};
-    if (mpv_command_async(m_mpv, LoadReply | m_request, command) < 0)
+    const char *command[] = {"loadfile", url.constData(), "replace", nullptr};
+    if (mpv_command_async(m_mpv, LoadReply | m_request, command) < 0) {
+        ::close(fd);
         failOpen(name, QStringLiteral("videospelaren tog inte emot filen"));
+    }
 
     waitUntilOpened(name);
     applySize();
@@ -306,6 +353,13 @@ void MediaWindow::handleMpvEvents()
             }
             break;
         }
+        case MPV_EVENT_LOG_MESSAGE: {
+            // A stream may change its size at any frame, beyond what its container declared.
+            const QSize size = refusedFrameSize(*static_cast<mpv_event_log_message *>(event->data));
+            if (!size.isEmpty() && m_file.entry >= 0 && m_file.error.isEmpty())
+                refuse(tooManyPixels(size));
+            break;
+        }
         case MPV_EVENT_PLAYBACK_RESTART:
             if (!current)
                 break;
@@ -369,6 +423,8 @@ void MediaWindow::checkTracks(quint64 hookId)
                       .arg(shown.width())
                       .arg(shown.height())
                       .arg(MaxSidePixels);
+    } else if (qint64(video.stored.width()) * video.stored.height() > MaxFramePixels) {
+        refusal = tooManyPixels(shown);
     }
     const QByteArray vid = refusal.isEmpty() ? QByteArray::number(video.id) : "no";
     mpv_set_property_string(m_mpv, "vid", vid.constData());
@@ -383,6 +439,26 @@ void MediaWindow::checkTracks(quint64 hookId)
     if (!refusal.isEmpty() && m_file.error.isEmpty())
         m_file.error = refusal;
     checkLoaded();
+}
+
+void MediaWindow::refuse(const QString &why)
+{
+    m_file.error = why;
+    if (!m_file.loaded)
+        return; // the open reports it
+    // The file goes at once, and with it what its decoder holds. A wait under way reports it
+    // on its return; otherwise nothing of this window's is running, and it is reported now.
+    m_playing = false;
+    commandAsync(m_mpv, {"stop"});
+    if (m_wait)
+        return;
+    QTimer::singleShot(0, this, [this, why] {
+        guarded([&] {
+            throw RuntimeError(
+                ErrorNumber::MediaError,
+                QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(m_file.name), why));
+        });
+    });
 }
 
 void MediaWindow::checkLoaded()
@@ -419,6 +495,8 @@ void MediaWindow::handleReply(const mpv_event &event)
         if (qMax(m_file.natural.width(), m_file.natural.height()) > MaxSidePixels)
             m_file.error = QStringLiteral("bilden är större än %1 bildpunkter åt något håll")
                                .arg(MaxSidePixels);
+        else if (qint64(intValue(node, "w")) * intValue(node, "h") > MaxFramePixels)
+            m_file.error = tooManyPixels(m_file.natural);
         checkLoaded();
     }
 }
@@ -597,6 +675,8 @@ void MediaWindow::playToEnd()
     waitWhile(
         loop, [&] { return m_playing && entry == m_file.entry && !stalled; },
         m_waitTakesInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
+    if (!m_file.error.isEmpty() && entry == m_file.entry)
+        failOpen(m_file.name, m_file.error);
     if (stalled && m_playing && entry == m_file.entry) {
         m_playing = false;
         setAsync(m_mpv, "pause", true);

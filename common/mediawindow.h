@@ -106,6 +106,8 @@ private:
     void handleReply(const mpv_event &event);
     void checkTracks(quint64 hookId);
     void checkLoaded();
+    // Drops the open file for a reason found after its checks, and reports it.
+    void refuse(const QString &why);
     void renderFrame(bool redraw = false);
     void scheduleRender();
     void applySize();

@@ -3,8 +3,13 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QMutex>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 Program &program()
@@ -15,15 +20,24 @@ Program &program()
 
 // The text may quote a file's bytes: a NUL must not end the line early, and an escape
 // sequence must not reach the terminal. Each control character is shown by its own symbol
-// (U+2400 and on), so the whole text stays readable.
+// (U+2400 and on), so the whole text stays readable. The 8-bit controls (U+0080 to U+009F,
+// which windows-1252 gives for its five unassigned bytes) have no symbols of their own; each
+// is shown as its 7-bit equivalent, the escape symbol and a letter (U+009D, which starts a
+// terminal command, as the escape symbol and "]").
 static QString visible(const QString &text)
 {
-    QString shown = text;
-    for (QChar &c : shown) {
-        if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7f)
-            c = QChar(0x2421);
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20)
+            shown += QChar(0x2400 + u);
+        else if (u == 0x7f)
+            shown += QChar(0x2421);
+        else if (u >= 0x80 && u <= 0x9f)
+            shown.append(QChar(0x241b)).append(QChar(u - 0x40));
+        else
+            shown += c;
     }
     return shown;
 }
@@ -118,4 +132,107 @@ void reportUnexpected(const char *what)
     reportAndEnd(RuntimeError(
         ErrorNumber::MediaError + 1,
         QStringLiteral("Ett oväntat fel inträffade: %1").arg(QString::fromLocal8Bit(what))));
+}
+
+namespace {
+
+QMutex readingLock;
+QString readingNow;
+
+qint64 residentBytes(int statm)
+{
+    char text[128];
+    const ssize_t n = ::pread(statm, text, sizeof text - 1, 0);
+    long long pages = 0, resident = 0;
+    if (n <= 0)
+        return 0;
+    text[n] = '\0';
+    if (std::sscanf(text, "%lld %lld", &pages, &resident) != 2)
+        return 0;
+    return qint64(resident) * ::sysconf(_SC_PAGESIZE);
+}
+
+bool sanitized()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
+} // namespace
+
+void setReadingNow(const QString &what)
+{
+    const QMutexLocker lock(&readingLock);
+    readingNow = what;
+}
+
+void capMemory(qint64 bytes)
+{
+    static bool started = false;
+    if (started || sanitized())
+        return;
+    started = true;
+    const int statm = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (statm < 0)
+        return;
+    static std::atomic<bool> reported{false};
+    // Polled often enough that even a decoder filling memory as fast as it can is caught within
+    // some tens of megabytes. Over the budget, the GUI thread is asked to report it as any
+    // run-time error is reported; should the memory go on growing to twice the budget, or the
+    // GUI thread not come to it, the report goes to stderr alone and the program ends here.
+    std::thread([statm, bytes] {
+        using namespace std::chrono;
+        steady_clock::time_point over;
+        bool asked = false;
+        QByteArray line; // the report, for stderr alone
+        for (;;) {
+            const qint64 now = residentBytes(statm);
+            if (now > bytes && !asked) {
+                asked = true;
+                over = steady_clock::now();
+                QString what;
+                {
+                    const QMutexLocker lock(&readingLock);
+                    what = readingNow;
+                }
+                const QString text =
+                    what.isEmpty()
+                        ? QStringLiteral("Programmet behöver mer minne än de %1 MB som det får "
+                                         "använda.")
+                              .arg(bytes >> 20)
+                        : QStringLiteral("%1 kräver mer minne än de %2 MB som programmet får "
+                                         "använda: filen är för stor eller felaktig.")
+                              .arg(what)
+                              .arg(bytes >> 20);
+                const RuntimeError error(ErrorNumber::OutOfMemory, text);
+                QMetaObject::invokeMethod(
+                    QCoreApplication::instance(),
+                    [error] {
+                        reported = true;
+                        guarded([&error] { throw error; });
+                    },
+                    Qt::QueuedConnection);
+                line = QStringLiteral("%1: Körningsfel %2: %3\n")
+                           .arg(program().name)
+                           .arg(error.number())
+                           .arg(visible(text))
+                           .toLocal8Bit();
+            }
+            if (asked &&
+                (now > 2 * bytes || (!reported && steady_clock::now() - over > seconds(5)))) {
+                if (!reported) {
+                    [[maybe_unused]] const ssize_t n =
+                        ::write(STDERR_FILENO, line.constData(), size_t(line.size()));
+                }
+                ::_exit(1);
+            }
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+    }).detach();
 }

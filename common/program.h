@@ -42,6 +42,19 @@ void processPendingEvents();
 void showInformation(const QString &title, const QString &text);
 
 void reportAndEnd(const RuntimeError &error);
+
+// The last line against an input that nobody foresaw. The checks of every file keep the memory
+// of either program within MemoryBudget; should something pass them all, a watcher ends the
+// program with the run-time error report (naming what was being read) once the process holds
+// more, rather than let the system kill it with no word, or the machine slow to a halt. The
+// budget is what the dearest ordinary recording needs with room to spare: a phone's 4K HEVC
+// clip of 10 bits held upright (turned by a filter) peaks at about 440 MB, 4K H.264 at about
+// 290 MB. The programs' main() starts it; it does nothing in a build with AddressSanitizer,
+// whose own bookkeeping takes more than the budget.
+constexpr qint64 MemoryBudget = qint64(512) << 20;
+void capMemory(qint64 bytes = MemoryBudget);
+// What is being read now, for that report ("Videon \"x.mov\""); empty for nothing in particular.
+void setReadingNow(const QString &what);
 void reportUnexpected(const char *what);
 
 // Every entry point that Qt calls runs through this, so that no exception reaches Qt.

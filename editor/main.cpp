@@ -11,6 +11,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     useKitStyle();
     installDefaultProgram(QStringLiteral("KOLMIRAS"));
+    capMemory();
 
     // Never deleted: the program ends by _exit() or when its last window has closed. Creating
     // it starts the video player, which can fail as well as the load can.

@@ -17,6 +17,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     useKitStyle();
     installDefaultProgram(QStringLiteral("PIRVEL"));
+    capMemory();
 
     // Creating the window starts the video player, which can fail as well as the load can.
     std::unique_ptr<quiz::Form1> form;

@@ -53,6 +53,65 @@ pid_t spawn(QList<QByteArray> args, int out, int err, bool group)
     return pid;
 }
 
+// A watcher outside our process tree that ends what we started should we end without stop(),
+// as a test killed at its time-out does: it learns each process (a negative number: a process
+// group) through a pipe, forgets them all on a 0, and ends those it knows when the pipe closes.
+// It keeps no other descriptor of ours open, so nobody waits on it for the test's output.
+int startReaper()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t middle = ::fork();
+    if (middle == 0) {
+        // Only async-signal-safe calls from here on: the test may have threads.
+        if (::fork() != 0)
+            ::_exit(0);
+        ::setsid();
+        const int in = fds[0];
+        ::close_range(0, unsigned(in) - 1, 0);
+        ::close_range(unsigned(in) + 1, ~0u, 0);
+        pid_t known[16];
+        int count = 0;
+        long value = 0;
+        bool negative = false;
+        char c;
+        while (::read(in, &c, 1) == 1) {
+            if (c == '-') {
+                negative = true;
+            } else if (c >= '0' && c <= '9') {
+                value = value * 10 + (c - '0');
+            } else if (c == '\n') {
+                if (value == 0)
+                    count = 0;
+                else if (count < 16)
+                    known[count++] = pid_t(negative ? -value : value);
+                value = 0;
+                negative = false;
+            }
+        }
+        for (int signal : {SIGTERM, SIGKILL}) {
+            for (int i = 0; i < count; ++i)
+                ::kill(known[i], signal);
+            if (signal == SIGTERM && count > 0)
+                ::sleep(2);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+    if (middle > 0)
+        ::waitpid(middle, nullptr, 0);
+    return fds[1];
+}
+
+void tellReaper(int reaper, pid_t pid, bool group)
+{
+    if (reaper < 0 || pid <= 0)
+        return;
+    const QByteArray line = QByteArray::number(group ? -pid : pid) + '\n';
+    [[maybe_unused]] const ssize_t n = ::write(reaper, line.constData(), size_t(line.size()));
+}
+
 void endProcess(pid_t &pid, bool group)
 {
     if (pid <= 0)
@@ -92,7 +151,9 @@ struct Connection
     {
         const QByteArray bytes = property(w, name);
         QList<quint32> out(bytes.size() / 4);
-        memcpy(out.data(), bytes.constData(), size_t(out.size()) * 4);
+        // An empty list has no storage to copy into.
+        if (!out.isEmpty())
+            memcpy(out.data(), bytes.constData(), size_t(out.size()) * 4);
         return out;
     }
     bool viewable(xcb_window_t w)
@@ -178,9 +239,12 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
 {
     // Two servers starting at once may race for the same display number and one of them
     // gives up; the loser simply tries again.
+    if (m_reaper < 0)
+        m_reaper = startReaper();
     bool up = false;
     for (int attempt = 0; attempt < 5 && !(up = startXvfb(screen, m_xvfb)); ++attempt)
         ::usleep(200000);
+    tellReaper(m_reaper, m_xvfb, false);
     if (!up) {
         m_error = QStringLiteral("Xvfb could not be started");
         return false;
@@ -200,6 +264,7 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
     const int out =
         ::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     m_windowManager = spawn(args, out, out, true);
+    tellReaper(m_reaper, m_windowManager, true);
     ::close(out);
     m_error = awaitManaged(m_windowManager);
     if (!m_error.isEmpty())
@@ -213,6 +278,12 @@ void XServer::stop()
     endProcess(m_windowManager, true);
     removeCompositorLeftovers(group);
     endProcess(m_xvfb, false);
+    if (m_reaper >= 0) {
+        // All ended: the watcher forgets them, since their numbers may be given out again.
+        [[maybe_unused]] const ssize_t n = ::write(m_reaper, "0\n", 2);
+        ::close(m_reaper);
+        m_reaper = -1;
+    }
 }
 
 // The session's environment as a Wayland desktop sets it: WAYLAND_DISPLAY, XDG_SESSION_TYPE, and
