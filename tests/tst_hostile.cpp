@@ -427,6 +427,35 @@ private slots:
         // Playing the clip it checked: still running, with nothing to report.
         QVERIFY2(running, qPrintable(end.err));
     }
+
+    // The desktop's launcher, given a folder named "-" (relative, as a file manager may pass
+    // it), starts the quiz in that folder and not in the one it came from.
+    void launcherTakesEveryPathAsPath()
+    {
+        const ExerciseFolder folder(ExerciseFolder::Quiz);
+        QVERIFY(QDir().mkpath(QStringLiteral("-")) && QDir().mkpath("libexec/pirvel") &&
+                QDir().mkpath("bin"));
+        for (const QString &name : folder.files())
+            QVERIFY(QFile::copy(name, QStringLiteral("-/") + name));
+        QVERIFY(QFile::copy(QStringLiteral(SOURCE_DIR "/desktop/pirvel-open"),
+                            "libexec/pirvel/pirvel-open"));
+        QVERIFY(QFile::link(QStringLiteral(PIRVEL_EXE), "bin/pirvel"));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("OLDPWD"), QDir::tempPath());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("sh"), {"libexec/pirvel/pirvel-open", "pirvel", "-"});
+        QString cwd;
+        for (int i = 0; i < 200 && cwd.isEmpty() && p.state() != QProcess::NotRunning; ++i) {
+            p.waitForFinished(20);
+            if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(p.processId())).symLinkTarget() ==
+                QFileInfo(QStringLiteral(PIRVEL_EXE)).canonicalFilePath())
+                cwd = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(p.processId())).symLinkTarget();
+        }
+        p.kill();
+        p.waitForFinished();
+        QCOMPARE(cwd, folder.dir.path() + QStringLiteral("/-"));
+    }
 };
 
 QTEST_MAIN(TestHostile)
