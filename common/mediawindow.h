@@ -7,8 +7,9 @@
 // "Play wait" returns when the video has reached its end. Sizes and positions are in twips;
 // at zoom 100 the window is exactly the video's natural size, 15 twips to a pixel.
 //
-// Only local files are ever opened: a name is resolved against the working directory and
-// handed to mpv as an absolute path, never as a URL or protocol.
+// Only local files are ever opened: a name is opened in the working directory, checked, and
+// mpv is handed that open file (as its descriptor), never a path, URL or other protocol. What a
+// file may cost is checked before mpv reads it, and again while it plays.
 
 #include "common/twips.h"
 
