@@ -6,7 +6,8 @@
 # peak resident memory and how it ended. Making the clips takes several minutes and some GB.
 # Usage: sh bench/video_memory.sh BUILD_DIR [SECONDS]
 set -eu
-quiz=$1/quiz/pirvel
+quiz=$(cd "$1" && pwd)/quiz/pirvel
+[ -x "$quiz" ] || { echo "no $quiz: build it first" >&2; exit 1; }
 secs=${2:-9}
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
