@@ -311,6 +311,7 @@ bool XServer::startCompositor(bool withX)
     const int out =
         ::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     m_windowManager = spawn(args, out, out, true);
+    tellReaper(m_reaper, m_windowManager, true);
     ::close(out);
 
     // Mutter takes the first free display numbers for its Xwayland (the lowest is the one for

@@ -38,7 +38,7 @@ private:
 
     pid_t m_xvfb = -1;
     pid_t m_windowManager = -1; // leader of its own process group, with its session bus
-    int m_reaper = -1;          // ends both should this process end without stop()
+    int m_reaper = -1;          // ends them should this process end without stop()
     QString m_error;
     QByteArray m_runtimeDir;
     QList<int> m_xwaylandDisplays; // numbers whose socket and lock the compositor leaves
