@@ -75,7 +75,7 @@ for clip in h264-4k.mp4 h264-4k-rotated.mp4 h264-4k-upright.mp4 hevc-4k.mp4 hevc
     pid=$!
     peak=0 t=0
     while kill -0 "$pid" 2>/dev/null && [ "$t" -lt $((secs * 20)) ]; do
-        hwm=$(sed -n 's/^VmHWM: *\([0-9]*\).*/\1/p' "/proc/$pid/status" 2>/dev/null || true)
+        hwm=$(sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status" 2>/dev/null || true)
         [ -n "$hwm" ] && [ "$hwm" -gt "$peak" ] && peak=$hwm
         sleep 0.05
         t=$((t + 1))
