@@ -21,9 +21,19 @@ enum class ExerciseFileKind { Exercise, Picture, Video };
 // not "." or "..", no NUL.
 bool isBareName(const QString &name);
 
+// What mends a file of the exercise, as a run-time error's next step.
+enum class FileTrouble { Missing, Content, Access, NotAFile };
+QString nextStepFor(const QString &name, ExerciseFileKind kind, FileTrouble trouble);
+
+// How a report names the exercise's folder ("/home/anna/djur", quoted) and one of its files:
+// by what the file is to the user, then its name (Bilden "sol.jpg", Avslutningsvideon
+// "slut.mov").
+QString exerciseFolder();
+QString namedFile(const QString &name, ExerciseFileKind kind);
+
 // A run-time error unless `name` is a bare name. `subject` begins the text, such as
-// "Videofilen" or "Filen \"pirvel.ini\", rad 3: namnet".
-void checkBareName(const QString &name, const QString &subject);
+// "Videon" or "Filen \"pirvel.ini\" i mappen \"/x\", rad 3:"; `nextStep` says what mends it.
+void checkBareName(const QString &name, const QString &subject, const QString &nextStep);
 
 // Opens a bare name of the working directory for reading. Only a regular file (after following
 // symbolic links) is taken, and the open itself never blocks. Anything else is a run-time error

@@ -13,20 +13,17 @@ template <class T> class FormArray
 public:
     static constexpr int Upper = 5;
 
-    explicit FormArray(const char *name) : m_name(name) {}
-
     T &operator()(int index)
     {
-        checkIndex(index, Upper, m_name);
+        checkIndex(index, Upper);
         return m_items[std::size_t(index)];
     }
     const T &operator()(int index) const
     {
-        checkIndex(index, Upper, m_name);
+        checkIndex(index, Upper);
         return m_items[std::size_t(index)];
     }
 
 private:
-    const char *m_name;
     std::array<T, Upper + 1> m_items{};
 };

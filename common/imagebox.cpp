@@ -2,6 +2,7 @@
 
 #include "common/exercisefile.h"
 #include "common/runtimeerror.h"
+#include "common/swedish.h"
 #include "common/thumbnailcache.h"
 
 #include <QAccessibleWidget>
@@ -279,7 +280,10 @@ RuntimeError tooLarge(const QString &fileName, const QString &why)
 {
     return RuntimeError(
         ErrorNumber::OutOfMemory,
-        QStringLiteral("Bilden \"%1\" är för stor eller felaktig: %2.").arg(fileName, why));
+        QStringLiteral("%1 i mappen %2 är för stor eller felaktig: %3.")
+            .arg(namedFile(fileName, ExerciseFileKind::Picture), exerciseFolder(), why),
+        QStringLiteral("spara bilden på nytt i en mindre storlek, eller rätta "
+                       "övningen i Kolmiras"));
 }
 
 // The memory a decode of the file at `wanted` (as stored) takes, in megabytes, checked before any
@@ -362,19 +366,23 @@ QString contentKind(QFile &file)
 // since Qt's own words are English and say little; they stay as the detail otherwise.
 RuntimeError unreadable(QFile &file, const QString &fileName, const QString &why)
 {
+    const QString picture =
+        QStringLiteral("%1 i mappen %2")
+            .arg(namedFile(fileName, ExerciseFileKind::Picture), exerciseFolder());
     const QString kind = contentKind(file);
     if (kind == QLatin1String("en video") || kind == QLatin1String("en PDF-fil")) {
         return RuntimeError(ErrorNumber::InvalidPicture,
-                            QStringLiteral("Bilden \"%1\" är %2, ingen bild.").arg(fileName, kind));
+                            QStringLiteral("%1 är %2, ingen bild.").arg(picture, kind),
+                            QStringLiteral("rätta övningen i Kolmiras"));
     }
     if (!kind.isEmpty()) {
         return RuntimeError(ErrorNumber::InvalidPicture,
-                            QStringLiteral("Bilden \"%1\" är %2, som inte kan visas; spara den "
-                                           "som JPEG.")
-                                .arg(fileName, kind));
+                            QStringLiteral("%1 är %2, som inte kan visas.").arg(picture, kind),
+                            QStringLiteral("spara den som JPEG"));
     }
     return RuntimeError(ErrorNumber::InvalidPicture,
-                        QStringLiteral("Bilden \"%1\" kunde inte läsas: %2.").arg(fileName, why));
+                        QStringLiteral("%1 kunde inte läsas: %2.").arg(picture, why),
+                        nextStepFor(fileName, ExerciseFileKind::Picture, FileTrouble::Content));
 }
 
 Loaded load(const QString &fileName, QSize box)
@@ -416,7 +424,7 @@ Loaded load(const QString &fileName, QSize box)
         wanted = full.boundedTo(stored(box));
     // Whatever the decoder would read as a JPEG has its cost weighed first.
     if (!jpeg && reader.format() == "jpeg")
-        throw unreadable(*file, fileName, QStringLiteral("bildens huvud är ofullständigt"));
+        throw unreadable(*file, fileName, QStringLiteral("filen är skadad eller ofullständig"));
     const int cost = decodeCost(jpeg, file->size(), fileName, full, wanted);
 
     if (entry.isValid()) {
@@ -436,12 +444,8 @@ Loaded load(const QString &fileName, QSize box)
         }
         image = reader.read();
     }
-    if (image.isNull()) {
-        throw unreadable(*file, fileName,
-                         QStringLiteral("den är ingen BMP-, GIF-, JPEG- eller PNG-bild, eller så "
-                                        "är den skadad (%1)")
-                             .arg(reader.errorString()));
-    }
+    if (image.isNull())
+        throw unreadable(*file, fileName, pictureCause(reader.error()));
     Loaded loaded{fitted(image, box), {}};
     if (entry.isValid() && image.size() == entry)
         loaded.remember = [path, stamp, upright, image] {

@@ -4,6 +4,7 @@
 #include "common/movietables.h"
 #include "common/program.h"
 #include "common/runtimeerror.h"
+#include "common/swedish.h"
 #include "common/videotrack.h"
 
 #include <QDir>
@@ -76,11 +77,10 @@ constexpr qint64 MaxFramePixels = 4096 * 2160;
 
 QString tooManyPixels(QSize size)
 {
-    return QStringLiteral("bilden är %1 x %2 bildpunkter, fler än de %3 bildpunkter (4096 x "
-                          "2160) som programmet kan spela upp")
+    return QStringLiteral("videon är %1 × %2 bildpunkter, och programmet spelar upp högst "
+                          "4096 × 2160 (4K)")
         .arg(size.width())
-        .arg(size.height())
-        .arg(MaxFramePixels);
+        .arg(size.height());
 }
 
 // The size of a frame that the decoder refused for being over max_pixels, from its words (FFmpeg's
@@ -129,6 +129,10 @@ QString quoted(const QString &name)
     return QLatin1Char('"') + name + QLatin1Char('"');
 }
 
+// Causes that lie with the computer rather than the file: saving the video again mends neither.
+const QString NoSoundOutput = QStringLiteral("datorns ljud kunde inte användas");
+const QString NoPictureSurface = QStringLiteral("videospelaren kunde inte visa videon");
+
 // A callback from mpv's threads posts one call at a time to the GUI thread.
 template <typename Call> void postOnce(MediaWindow *window, QAtomicInt &posted, Call call)
 {
@@ -161,20 +165,20 @@ MediaWindow::MediaWindow(QWidget *parent) : QWidget(parent)
     };
     m_mpv = mpv_create();
     if (!m_mpv)
-        fail(QStringLiteral("Videospelaren kan inte startas."));
+        fail(QStringLiteral("Videospelaren kunde inte startas."));
 
     for (const auto &[name, value] : Options)
         mpv_set_option_string(m_mpv, name, value);
     mpv_set_option_string(m_mpv, "ao", audioOutput().toUtf8().constData());
 
     if (mpv_initialize(m_mpv) < 0)
-        fail(QStringLiteral("Videospelaren kan inte startas."));
+        fail(QStringLiteral("Videospelaren kunde inte startas."));
 
     mpv_render_param params[] = {
         {MPV_RENDER_PARAM_API_TYPE, const_cast<char *>(MPV_RENDER_API_TYPE_SW)},
         {MPV_RENDER_PARAM_INVALID, nullptr}};
     if (mpv_render_context_create(&m_render, m_mpv, params) < 0)
-        fail(QStringLiteral("Videospelarens bildyta kan inte skapas."));
+        fail(QStringLiteral("Videospelaren kunde inte göra sig redo att visa video."));
 
     mpv_observe_property(m_mpv, EofReply, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(m_mpv, TimePosReply, "time-pos", MPV_FORMAT_DOUBLE);
@@ -244,7 +248,8 @@ void MediaWindow::open(const QString &name)
     // The new file's frames reach the screen only once the caller has placed the window and
     // given the command; until then the screen keeps what it shows (paintEvent).
     m_placing = true;
-    setReadingNow(QStringLiteral("Videon %1").arg(quoted(name)));
+    setReadingNow(QStringLiteral("%1 i mappen %2")
+                      .arg(namedFile(name, ExerciseFileKind::Video), exerciseFolder()));
 
     // A new file is shown paused at its first frame; only "Play" starts it.
     setAsync(m_mpv, "pause", true);
@@ -293,14 +298,20 @@ void MediaWindow::waitUntilOpened(const QString &name)
 
 void MediaWindow::failOpen(const QString &name, const QString &why)
 {
-    const QString text =
-        QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(name), why);
+    const QString text = QStringLiteral("%1 i mappen %2 kan inte spelas upp: %3.")
+                             .arg(namedFile(name, ExerciseFileKind::Video), exerciseFolder(), why);
+    const QString step =
+        why == NoSoundOutput
+            ? QStringLiteral("kontrollera datorns ljudinställningar och starta programmet igen")
+        : why == NoPictureSurface
+            ? QString()
+            : nextStepFor(name, ExerciseFileKind::Video, FileTrouble::Content);
     m_file = OpenFile();
     m_file.name = name;
     m_natural = QSize(0, 0);
     m_placing = false;
     update();
-    throw RuntimeError(ErrorNumber::MediaError, text);
+    throw RuntimeError(ErrorNumber::MediaError, text, step);
 }
 
 QString MediaWindow::endFileReason(int reason, int error) const
@@ -310,12 +321,13 @@ QString MediaWindow::endFileReason(int reason, int error) const
     if (reason != MPV_END_FILE_REASON_ERROR)
         return QStringLiteral("uppspelningen avbröts innan filen hade öppnats");
     static const QHash<int, QString> reasons{
-        {MPV_ERROR_UNKNOWN_FORMAT, QStringLiteral("filformatet känns inte igen")},
+        {MPV_ERROR_UNKNOWN_FORMAT,
+         QStringLiteral("filen är ingen video i ett format som programmet känner igen")},
         {MPV_ERROR_NOTHING_TO_PLAY, QStringLiteral("filen innehåller ingen video")},
         {MPV_ERROR_LOADING_FAILED, QStringLiteral("filen kunde inte läsas eller är skadad")},
-        {MPV_ERROR_AO_INIT_FAILED, QStringLiteral("ljudutgången kunde inte öppnas")},
-        {MPV_ERROR_VO_INIT_FAILED, QStringLiteral("bildytan kunde inte öppnas")}};
-    return reasons.value(error, QStringLiteral("fel %1 i videospelaren").arg(error));
+        {MPV_ERROR_AO_INIT_FAILED, NoSoundOutput},
+        {MPV_ERROR_VO_INIT_FAILED, NoPictureSurface}};
+    return reasons.value(error, QStringLiteral("videospelaren gav felnummer %1").arg(error));
 }
 
 void MediaWindow::handleMpvEvents()
@@ -415,11 +427,11 @@ void MediaWindow::checkTracks(quint64 hookId)
     const QSize &shown = video.shown;
     if (video.id < 0) {
         // lavf opens plenty of things that are no video at all: sound files, subtitles.
-        refusal = QStringLiteral("filen har inget videospår");
+        refusal = QStringLiteral("filen innehåller ingen video");
     } else if (qMax(video.stored.width(), video.stored.height()) > MaxSidePixels ||
                qMax(shown.width(), shown.height()) > MaxSidePixels) {
-        refusal = QStringLiteral("bilden är %1 x %2 bildpunkter, större än %3 bildpunkter "
-                                 "åt något håll")
+        refusal = QStringLiteral("videon är %1 × %2 bildpunkter, och mer än %3 bildpunkter på "
+                                 "bredden eller höjden går inte att visa")
                       .arg(shown.width())
                       .arg(shown.height())
                       .arg(MaxSidePixels);
@@ -456,7 +468,9 @@ void MediaWindow::refuse(const QString &why)
         guarded([&] {
             throw RuntimeError(
                 ErrorNumber::MediaError,
-                QStringLiteral("Videon %1 kan inte spelas upp: %2.").arg(quoted(m_file.name), why));
+                QStringLiteral("%1 i mappen %2 kan inte spelas upp: %3.")
+                    .arg(namedFile(m_file.name, ExerciseFileKind::Video), exerciseFolder(), why),
+                nextStepFor(m_file.name, ExerciseFileKind::Video, FileTrouble::Content));
         });
     });
 }
@@ -493,8 +507,9 @@ void MediaWindow::handleReply(const mpv_event &event)
         const auto &node = *static_cast<mpv_node *>(property->data);
         m_file.natural = QSize(int(intValue(node, "dw")), int(intValue(node, "dh")));
         if (qMax(m_file.natural.width(), m_file.natural.height()) > MaxSidePixels)
-            m_file.error = QStringLiteral("bilden är större än %1 bildpunkter åt något håll")
-                               .arg(MaxSidePixels);
+            m_file.error =
+                QStringLiteral("videon är större än %1 bildpunkter på bredden eller höjden")
+                    .arg(MaxSidePixels);
         else if (qint64(intValue(node, "w")) * intValue(node, "h") > MaxFramePixels)
             m_file.error = tooManyPixels(m_file.natural);
         checkLoaded();
@@ -560,9 +575,8 @@ void MediaWindow::setZoom(float percent)
     const double h = double(m_natural.height()) * double(percent) / 100.0;
     if (!std::isfinite(percent) || percent < 0 || w > MaxSidePixels || h > MaxSidePixels) {
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
-                           QStringLiteral("Zoomen %1 % går inte att använda för videon %2.")
-                               .arg(double(percent))
-                               .arg(quoted(m_file.name)));
+                           QStringLiteral("Förstoringen %1 % går inte att använda för videon %2.")
+                               .arg(swedishNumber(double(percent)), quoted(m_file.name)));
     }
     m_zoom = percent;
     applySize();
@@ -682,7 +696,8 @@ void MediaWindow::playToEnd()
         setAsync(m_mpv, "pause", true);
         throw RuntimeError(
             ErrorNumber::MediaError,
-            QStringLiteral("Videon %1 spelades inte färdigt: uppspelningen stannade.")
-                .arg(quoted(m_file.name)));
+            QStringLiteral("%1 i mappen %2 spelades inte färdigt: uppspelningen stannade.")
+                .arg(namedFile(m_file.name, ExerciseFileKind::Video), exerciseFolder()),
+            nextStepFor(m_file.name, ExerciseFileKind::Video, FileTrouble::Content));
     }
 }

@@ -2,6 +2,7 @@
 
 #include "common/exercisefile.h"
 #include "common/runtimeerror.h"
+#include "common/swedish.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -14,7 +15,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -72,29 +72,25 @@ QString where(const QString &name)
     return QDir::current().absoluteFilePath(name);
 }
 
-QString systemWords(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Why a write failed, in words a teacher can act on.
 QString writeCause(int error)
 {
-    switch (error) {
-    case ENOSPC:
-        return QStringLiteral("disken är full");
-    case EDQUOT:
-        return QStringLiteral("din diskkvot är slut");
-    case EROFS:
-        return QStringLiteral("filsystemet är skrivskyddat");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("du har inte behörighet att skriva den");
-    case EIO:
-        return QStringLiteral("disken gav ett skrivfel");
-    default:
-        return QStringLiteral("skrivningen misslyckades");
-    }
+    return systemCause(error, FileAccess::Write);
+}
+
+// "Filen "pirvel.ini" i mappen "/x"": every report about the file begins so.
+QString fileInFolder(const QString &name)
+{
+    return QStringLiteral("%1 i mappen %2")
+        .arg(namedFile(name, ExerciseFileKind::Exercise), exerciseFolder());
+}
+
+// A line of the file that is wrong is mended there, or the exercise is made again: Kolmiras
+// stops at the same line, so it cannot open the file to mend it.
+QString lineStep(int line)
+{
+    return QStringLiteral("rätta rad %1 i filen, eller ta bort filen och skapa övningen på nytt "
+                          "i Kolmiras")
+        .arg(line);
 }
 
 // Why no new file could be made beside the old one.
@@ -103,7 +99,7 @@ QString folderCause(const QString &name, int error)
     const QByteArray folder = QFile::encodeName(QFileInfo(where(name)).absolutePath());
     struct statvfs fs;
     if (error == EROFS || (::statvfs(folder.constData(), &fs) == 0 && (fs.f_flag & ST_RDONLY)))
-        return QStringLiteral("filsystemet är skrivskyddat");
+        return writeCause(EROFS);
     struct stat st;
     if (::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0) {
         if (::stat(folder.constData(), &st) == 0 && !(st.st_mode & 0222))
@@ -192,17 +188,18 @@ QString remedy(int error)
     case EIO:
         return QStringLiteral("Kontrollera disken eller USB-minnet.");
     default:
-        return {};
+        return QStringLiteral("Kopiera övningens mapp till en annan disk och starta Kolmiras "
+                              "där.");
     }
 }
 
 QString notSavedText(const QString &name, const QString &cause, int error, const QString &todo,
                      bool damaged)
 {
-    QStringList text = {QStringLiteral("Filen %1 kunde inte sparas (%2): %3 (%4).")
-                            .arg(quoted(name), where(name), cause, systemWords(error)),
-                        damaged ? QStringLiteral("Den gamla filen kan vara skadad.")
-                                : QStringLiteral("Den gamla filen är orörd."),
+    QStringList text = {QStringLiteral("Dina val sparades inte: %1 kunde inte skrivas, för %2.")
+                            .arg(fileInFolder(name).replace(0, 1, QStringLiteral("f")), cause),
+                        damaged ? QStringLiteral("Den gamla filen kan ha skadats.")
+                                : QStringLiteral("Övningen är som förut."),
                         todo.isEmpty() ? remedy(error) : todo, QString::fromUtf8(KeptChoices)};
     text.removeAll(QString());
     return text.join(QLatin1Char(' '));
@@ -233,9 +230,8 @@ QString foundText(const QString &name, const PairingFileState &was, const Pairin
     } else {
         what = QStringLiteral("har ändrats av något annat program sedan Kolmiras läste den");
     }
-    return QStringLiteral("Filen %1 (%2) %3. Dina val sparades inte, och ingenting skrevs över. "
-                          "%4")
-        .arg(quoted(name), where(name), what, next);
+    return QStringLiteral("%1 %2. Dina val sparades inte, och ingenting skrevs över. %3")
+        .arg(fileInFolder(name), what, next);
 }
 
 } // namespace
@@ -342,10 +338,10 @@ void SequentialInput::runToDelimiter(QByteArray *keep)
 RuntimeError SequentialInput::tooLong() const
 {
     return RuntimeError(ErrorNumber::TypeMismatch,
-                        QStringLiteral("Filen %1, rad %2: raden är för lång för ett filnamn "
-                                       "eller en siffra.")
-                            .arg(quoted(m_name))
-                            .arg(m_line));
+                        QStringLiteral("%1, rad %2: raden är för lång för ett filnamn eller en "
+                                       "siffra, så filen är ingen övning.")
+                            .arg(fileInFolder(m_name), QString::number(m_line)),
+                        nextStepFor(m_name, ExerciseFileKind::Exercise, FileTrouble::Content));
 }
 
 SequentialInput::Item SequentialInput::readItem()
@@ -353,16 +349,22 @@ SequentialInput::Item SequentialInput::readItem()
     while (peek() == ' ')
         get();
     if (peek() < 0) {
-        throw RuntimeError(ErrorNumber::InputPastEndOfFile,
-                           QStringLiteral("Filen %1 tar slut efter rad %2: den ska ha 11 rader "
-                                          "(10 filnamn och en siffra), men bara %3 värden "
-                                          "fanns.")
-                               .arg(quoted(m_name))
-                               .arg(m_line - 1)
-                               .arg(m_itemsRead));
+        const QString ends =
+            m_itemsRead == 0
+                ? QStringLiteral("%1 är tom.").arg(fileInFolder(m_name))
+                : QStringLiteral("%1 slutar efter rad %2, men en övning har 11 rader: 10 "
+                                 "filnamn och en siffra.")
+                      .arg(fileInFolder(m_name), QString::number(m_lastItemLine));
+        throw RuntimeError(
+            ErrorNumber::InputPastEndOfFile, ends,
+            m_itemsRead == 0
+                ? QStringLiteral("ta bort filen och skapa övningen på nytt i "
+                                 "Kolmiras")
+                : nextStepFor(m_name, ExerciseFileKind::Exercise, FileTrouble::Content));
     }
 
     Item item{{}, m_line};
+    m_lastItemLine = m_line;
     if (peek() == '"') {
         get();
         for (int c = get(); c >= 0 && c != '"'; c = get()) {
@@ -393,8 +395,9 @@ QString SequentialInput::readString()
     const Item item = readItem();
     const QString name = decode(item.bytes);
     // Every string item of the file names a file of the exercise folder.
-    checkBareName(name,
-                  QStringLiteral("Filen %1, rad %2: namnet").arg(quoted(m_name)).arg(item.line));
+    checkBareName(
+        name, QStringLiteral("%1, rad %2:").arg(fileInFolder(m_name), QString::number(item.line)),
+        lineStep(item.line));
     return name;
 }
 
@@ -413,21 +416,21 @@ qint16 SequentialInput::readInteger()
         digits = digits && b.at(k) >= '0' && b.at(k) <= '9';
     if (!digits) {
         throw RuntimeError(ErrorNumber::TypeMismatch,
-                           QStringLiteral("Filen %1, rad %2: %3 är inget heltal (0 eller 1 "
-                                          "väntades).")
-                               .arg(quoted(m_name))
-                               .arg(item.line)
-                               .arg(shown(b)));
+                           QStringLiteral("%1, rad %2: %3 är inget heltal, men raden ska vara 0 "
+                                          "eller 1.")
+                               .arg(fileInFolder(m_name), QString::number(item.line), shown(b)),
+                           lineStep(item.line));
     }
     bool ok = false;
     const qlonglong value = b.toLongLong(&ok);
     if (!ok || value < -32768 || value > 32767) {
-        throw RuntimeError(ErrorNumber::Overflow,
-                           QStringLiteral("Filen %1, rad %2: talet %3 ligger utanför "
-                                          "-32768 till 32767.")
-                               .arg(quoted(m_name))
-                               .arg(item.line)
-                               .arg(shown(b)));
+        throw RuntimeError(
+            ErrorNumber::Overflow,
+            QStringLiteral("%1, rad %2: talet %3 är för %4, men raden ska vara 0 "
+                           "eller 1.")
+                .arg(fileInFolder(m_name), QString::number(item.line), shown(b),
+                     b.startsWith('-') ? QStringLiteral("litet") : QStringLiteral("stort")),
+            lineStep(item.line));
     }
     return qint16(value);
 }
@@ -444,16 +447,33 @@ bool isStorableName(const QString &name)
 
 SequentialOutput::SequentialOutput(const QString &fileName) : m_name(fileName) {}
 
+// Why a name cannot be written, as a main clause.
+static QString unstorable(const QString &name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("namnet är tomt");
+    if (!isBareName(name))
+        return QStringLiteral("det är inget namn på en fil direkt i övningens mapp");
+    if (name.contains(QLatin1Char('"')) || name.contains(QLatin1Char('\r')) ||
+        name.contains(QLatin1Char('\n')))
+        return QStringLiteral("filen kan inte lagra citattecken eller radbrytningar i ett namn");
+    for (const char32_t c : name.toUcs4()) {
+        const QString letter = QString::fromUcs4(&c, 1);
+        if (!isStorableName(QStringLiteral("a") + letter))
+            return QStringLiteral("filen kan inte lagra bokstaven \"%1\"").arg(letter);
+    }
+    return QStringLiteral("filen kan inte lagra alla dess bokstäver");
+}
+
 void SequentialOutput::writeString(const QString &text)
 {
     if (!isStorableName(text)) {
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
-                           QStringLiteral("Namnet %1 kan inte sparas i %2: det är tomt, är "
-                                          "ingen fil i övningens mapp eller innehåller "
-                                          "citattecken, radbrytningar eller tecken som filen "
-                                          "inte kan lagra. Ta bort namnet ur listan och välj "
-                                          "en annan fil. %3")
-                               .arg(quoted(text), quoted(m_name), QString::fromUtf8(KeptChoices)));
+                           QStringLiteral("Dina val sparades inte: namnet %1 kan inte skrivas i "
+                                          "filen %2, för %3. Ta bort namnet ur listan och välj "
+                                          "en annan fil. %4")
+                               .arg(quoted(text), quoted(m_name), unstorable(text),
+                                    QString::fromUtf8(KeptChoices)));
     }
     m_content += '"' + encode(text) + "\"\r\n";
 }

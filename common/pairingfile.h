@@ -80,6 +80,7 @@ private:
     qsizetype m_pos = 0;
     int m_line = 1;
     int m_itemsRead = 0;
+    int m_lastItemLine = 0;
     PairingFileState m_state;
 };
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <new>
 #include <thread>
 #include <unistd.h>
 
@@ -55,6 +56,24 @@ static bool nobodyCanAnswer()
     return QGuiApplication::platformName() == QLatin1String("offscreen");
 }
 
+// A step a user can take when the fault is the program's own.
+static const QString ProgramFaultStep =
+    QStringLiteral("starta programmet igen, och berätta för den som installerade det om felet "
+                   "kommer tillbaka");
+
+static QString nextStepText(const RuntimeError &error)
+{
+    const QString step = error.nextStep().isEmpty() ? ProgramFaultStep : error.nextStep();
+    if (program().name == QLatin1String("PIRVEL"))
+        return QStringLiteral("Be din lärare %1.").arg(step);
+    return step.at(0).toUpper() + step.mid(1) + QLatin1Char('.');
+}
+
+QString reportText(const RuntimeError &error)
+{
+    return error.text() + QLatin1Char(' ') + nextStepText(error);
+}
+
 void installDefaultProgram(const QString &name)
 {
     Program &p = program();
@@ -68,18 +87,18 @@ void installDefaultProgram(const QString &name)
         ::_exit(status);
     };
     p.report = [](const RuntimeError &error) {
-        const QString text = visible(error.text());
         printLine(QStringLiteral("%1: Körningsfel %2: %3")
                       .arg(program().name)
                       .arg(error.number())
-                      .arg(text));
+                      .arg(visible(reportText(error))));
         if (nobodyCanAnswer() || !qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
             return;
-        QMessageBox box(QMessageBox::Critical, program().name,
-                        QStringLiteral("Körningsfel %1:\n\n%2\n\nProgrammet avslutas.")
-                            .arg(error.number())
-                            .arg(text),
-                        QMessageBox::Ok);
+        // What happened and what to do come first; the number is there for whoever is asked.
+        QMessageBox box(
+            QMessageBox::Critical, program().name,
+            QStringLiteral("%1\n\n%2\n\nProgrammet avslutas (körningsfel %3).")
+                .arg(visible(error.text()), nextStepText(error), QString::number(error.number())),
+            QMessageBox::Ok);
         // A name in the text is shown as it is, never read as markup.
         box.setTextFormat(Qt::PlainText);
         box.exec();
@@ -127,11 +146,15 @@ void reportAndEnd(const RuntimeError &error)
     endProgram(1);
 }
 
-void reportUnexpected(const char *what)
+void reportUnexpected(const std::exception &exception)
 {
-    reportAndEnd(RuntimeError(
-        ErrorNumber::MediaError + 1,
-        QStringLiteral("Ett oväntat fel inträffade: %1").arg(QString::fromLocal8Bit(what))));
+    const bool memory = dynamic_cast<const std::bad_alloc *>(&exception) != nullptr;
+    reportAndEnd(RuntimeError(ErrorNumber::MediaError + 1,
+                              memory ? QStringLiteral("Datorns minne räckte inte till.")
+                                     : QStringLiteral("Ett oväntat fel inträffade i programmet."),
+                              memory ? QStringLiteral("stäng andra program och starta "
+                                                      "programmet igen")
+                                     : QString()));
 }
 
 namespace {
@@ -208,9 +231,13 @@ void capMemory(qint64 bytes)
                               .arg(bytes >> 20)
                         : QStringLiteral("%1 kräver mer minne än de %2 MB som programmet får "
                                          "använda: filen är för stor eller felaktig.")
-                              .arg(what)
-                              .arg(bytes >> 20);
-                const RuntimeError error(ErrorNumber::OutOfMemory, text);
+                              .arg(what, QString::number(bytes >> 20));
+                const RuntimeError error(ErrorNumber::OutOfMemory, text,
+                                         what.isEmpty()
+                                             ? QString()
+                                             : QStringLiteral("spara filen på nytt i en mindre "
+                                                              "storlek, eller rätta övningen i "
+                                                              "Kolmiras"));
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
                     [error] {
@@ -221,7 +248,7 @@ void capMemory(qint64 bytes)
                 line = QStringLiteral("%1: Körningsfel %2: %3\n")
                            .arg(program().name)
                            .arg(error.number())
-                           .arg(visible(text))
+                           .arg(visible(reportText(error)))
                            .toLocal8Bit();
             }
             if (asked &&

@@ -41,6 +41,11 @@ void processPendingEvents();
 // A modal box with the information icon and one OK button.
 void showInformation(const QString &title, const QString &text);
 
+// The report as the user reads it: what happened, then the next step. In Pirvel a child sits
+// at the screen, so the step sends the child to the teacher ("Be din lärare …"); in Kolmiras it
+// is an order to the teacher.
+QString reportText(const RuntimeError &error);
+
 void reportAndEnd(const RuntimeError &error);
 
 // The last line against an input that nobody foresaw. The checks of every file keep the memory
@@ -55,7 +60,9 @@ constexpr qint64 MemoryBudget = qint64(640) << 20;
 void capMemory(qint64 bytes = MemoryBudget);
 // What is being read now, for that report ("Videon \"x.mov\""); empty for nothing in particular.
 void setReadingNow(const QString &what);
-void reportUnexpected(const char *what);
+// An exception that is no RuntimeError: its own text is English and says nothing to a user,
+// so the report names only the kind of failure.
+void reportUnexpected(const std::exception &exception);
 
 // Every entry point that Qt calls runs through this, so that no exception reaches Qt.
 template <class F> void guarded(F &&f) noexcept
@@ -70,7 +77,7 @@ template <class F> void guarded(F &&f) noexcept
         }
     } catch (const std::exception &e) {
         try {
-            reportUnexpected(e.what());
+            reportUnexpected(e);
         } catch (const ProgramEnded &) {
         }
     }

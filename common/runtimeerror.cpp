@@ -1,16 +1,17 @@
 #include "common/runtimeerror.h"
 
-RuntimeError::RuntimeError(int number, QString text)
-    : m_number(number), m_text(std::move(text)), m_utf8(m_text.toUtf8())
+RuntimeError::RuntimeError(int number, QString text, QString nextStep)
+    : m_number(number), m_text(std::move(text)), m_nextStep(std::move(nextStep)),
+      m_utf8(m_text.toUtf8())
 {}
 
-void checkIndex(int index, int upper, const char *arrayName)
+void checkIndex(int index, int upper)
 {
     if (index < 0 || index > upper) {
         throw RuntimeError(ErrorNumber::SubscriptOutOfRange,
-                           QStringLiteral("Index %1 ligger utanför %2 (0 till %3).")
+                           QStringLiteral("Programmet räknade fel: plats %1 finns inte i en "
+                                          "lista med platserna 0 till %2.")
                                .arg(index)
-                               .arg(QLatin1String(arrayName))
                                .arg(upper));
     }
 }

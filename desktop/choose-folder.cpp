@@ -38,12 +38,16 @@ int main(int argc, char *argv[])
             return 0;
         if (!QDir::setCurrent(folder)) {
             QMessageBox::critical(nullptr, QStringLiteral("Kolmiras"),
-                                  QStringLiteral("Mappen \"%1\" kan inte öppnas.").arg(folder));
+                                  QStringLiteral("Mappen \"%1\" kunde inte öppnas. Se efter att "
+                                                 "den finns och att du får öppna den, eller "
+                                                 "kopiera övningen till din hemmapp.")
+                                      .arg(folder));
             return 2;
         }
         if (::access(editor.constData(), X_OK) != 0) {
             QMessageBox::critical(nullptr, QStringLiteral("Kolmiras"),
-                                  QStringLiteral("Programmet kolmiras saknas: %1.")
+                                  QStringLiteral("Programmet Kolmiras saknas i installationen "
+                                                 "(%1). Installera Pirvel på nytt.")
                                       .arg(QFile::decodeName(editor)));
             return 2;
         }

@@ -32,11 +32,13 @@ void CheckBox::setValue(qint16 value)
         setCheckState(Qt::PartiallyChecked);
         break;
     default:
+        // The only value that comes from outside is the last line of pirvel.ini.
         throw RuntimeError(ErrorNumber::InvalidPropertyValue,
-                           QStringLiteral("Värdet %1 kan inte ges till kryssrutan %2 (0, 1 "
-                                          "eller 2 väntades).")
-                               .arg(value)
-                               .arg(objectName()));
+                           QStringLiteral("Rutan \"%1\" kan inte visa värdet %2: bara 0, 1 och 2 "
+                                          "går.")
+                               .arg(text(), QString::number(value)),
+                           QStringLiteral("rätta sista raden i filen \"pirvel.ini\" till 0 eller "
+                                          "1"));
     }
 }
 

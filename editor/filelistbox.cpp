@@ -106,11 +106,11 @@ QString FileListBox::whyNotStorable(const QString &name)
     if (name.contains(QLatin1Char('\r')) || name.contains(QLatin1Char('\n')))
         return QStringLiteral("namnet har en radbrytning, som pirvel.ini inte kan spara");
     if (name.contains(QLatin1Char('\\')))
-        return QStringLiteral("namnet har tecknet \\, som pirvel.ini inte kan spara");
+        return QStringLiteral("namnet har ett bakstreck (\\), som pirvel.ini inte kan spara");
     for (const uint c : name.toUcs4()) {
         const QString letter = QString::fromUcs4(reinterpret_cast<const char32_t *>(&c), 1);
         if (!isStorableName(letter + QLatin1Char('x'))) {
-            return QStringLiteral("namnet har tecknet \"%1\", som pirvel.ini inte kan spara")
+            return QStringLiteral("namnet har bokstaven \"%1\", som pirvel.ini inte kan spara")
                 .arg(letter);
         }
     }

@@ -2,6 +2,7 @@
 
 #include "common/artwork.h"
 #include "common/backdrop.h"
+#include "common/exercisefile.h"
 #include "common/imagebox.h"
 #include "common/look.h"
 #include "common/mediawindow.h"
@@ -66,7 +67,7 @@ QLabel *label(const QString &text, const QFont &font, QWidget *parent)
 }
 
 // What a teacher needs to hear about a file that cannot be previewed, in a few words; the
-// full report, with the system's own words, stays in the tooltip.
+// whole report, with the folder and what to do, stays in the tooltip.
 QString shortCause(const QString &name, const RuntimeError &error)
 {
     if (name.isEmpty())
@@ -74,23 +75,29 @@ QString shortCause(const QString &name, const RuntimeError &error)
     if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
         return QStringLiteral("bara filer direkt i övningens mapp kan användas");
     // The picture loader names what a file it cannot show really is; that is the cause.
-    const QString subject = QStringLiteral("Bilden \"%1\" ").arg(name);
+    const QString subject = QStringLiteral("%1 i mappen %2 ")
+                                .arg(namedFile(name, ExerciseFileKind::Picture), exerciseFolder());
+    // A picture of a kind that can be saved as another one says so.
     if (error.number() == ErrorNumber::InvalidPicture && error.text().startsWith(subject) &&
-        !error.text().contains(QLatin1String(" kunde inte läsas")))
-        return QStringLiteral("den ") + error.text().mid(subject.size()).chopped(1);
+        !error.text().contains(QLatin1String(" kunde inte läsas"))) {
+        const QString what = QStringLiteral("den ") + error.text().mid(subject.size()).chopped(1);
+        return what.endsWith(QLatin1String("som inte kan visas"))
+                   ? QStringLiteral("%1; %2").arg(what, error.nextStep())
+                   : what;
+    }
     switch (error.number()) {
     case ErrorNumber::FileNotFound:
-        return QStringLiteral("filen finns inte");
+        return QStringLiteral("filen finns inte i mappen");
     case ErrorNumber::PermissionDenied:
-        return QStringLiteral("filen får inte läsas");
+        return QStringLiteral("du får inte läsa filen");
     case ErrorNumber::PathFileAccessError:
         return QStringLiteral("det är ingen vanlig fil");
     case ErrorNumber::InvalidPicture:
-        return QStringLiteral("det är ingen bild som går att visa");
+        return QStringLiteral("filen är skadad eller ingen bild");
     case ErrorNumber::OutOfMemory:
         return QStringLiteral("den är för stor eller felaktig");
     case ErrorNumber::MediaError:
-        return QStringLiteral("videon går inte att spela upp");
+        return QStringLiteral("videospelaren kan inte spela den");
     default: {
         QString text = error.text();
         return text.endsWith(QLatin1Char('.')) ? text.chopped(1) : text;
@@ -144,8 +151,7 @@ QString guidanceText(bool signs, int usable, int unusable)
                    .arg(usable)
                    .arg(signs ? (usable == 1 ? "video" : "videor")
                               : (usable == 1 ? "bild" : "bilder"));
-    text += signs ? QStringLiteral(" Lägg in fem videor av tecknen (.mp4, .mov, .avi, .mpg) i "
-                                   "mappen")
+    text += signs ? QStringLiteral(" Lägg in fem teckenvideor (.mp4, .mov, .avi, .mpg) i mappen")
                   : QStringLiteral(" Lägg in fem bilder (.jpg, .png, .gif, .bmp) i mappen");
     text += QStringLiteral(" %1; de syns i listan direkt.");
     if (unusable > 0) {
@@ -347,13 +353,13 @@ void Form1::nameForScreenReaders()
 {
     static const bool factoryInstalled = (QAccessible::installFactory(groupAccessible), true);
     Q_UNUSED(factoryInstalled);
-    File1->setAccessibleName(QStringLiteral("Videofiler i mappen"));
-    File2->setAccessibleName(QStringLiteral("Bildfiler i mappen"));
+    File1->setAccessibleName(QStringLiteral("Videor i mappen"));
+    File2->setAccessibleName(QStringLiteral("Bilder i mappen"));
     List1->setAccessibleName(QStringLiteral("Tecken i övningen"));
     List2->setAccessibleName(QStringLiteral("Bilder i övningen"));
     Command3->setAccessibleName(QStringLiteral("Lägg till/Ta bort tecken"));
     Command4->setAccessibleName(QStringLiteral("Lägg till/Ta bort bild"));
-    Label2[0]->setAccessibleName(QStringLiteral("Pirvel"));
+    Label2[0]->setAccessibleName(QStringLiteral("Tecken"));
     Label2[1]->setAccessibleName(QStringLiteral("Bild"));
     for (RowLabel *rows : Label1)
         rows->setAccessibleName(QStringLiteral("Radnummer 1 till 5"));
@@ -529,7 +535,8 @@ void Form1::previewSign()
 
 void Form1::showProblem(Side &side, const QString &name, const RuntimeError &error)
 {
-    showProblem(side, QStringLiteral("Kan inte visa"), name, shortCause(name, error), error.text());
+    showProblem(side, QStringLiteral("Kan inte visa"), name, shortCause(name, error),
+                reportText(error));
 }
 
 void Form1::showProblem(Side &side, const QString &heading, const QString &name,
@@ -574,8 +581,8 @@ void Form1::fileClicked(Side &side)
         showProblem(side, QStringLiteral("Kan inte välja"), name,
                     unstorable + QStringLiteral("; byt namn på filen"),
                     QStringLiteral("Övningen sparar sina filnamn i pirvel.ini, som bara kan "
-                                   "lagra namn utan citattecken och med bokstäver från "
-                                   "Windows-1252."));
+                                   "lagra namn utan citattecken och med västeuropeiska "
+                                   "bokstäver (Windows-1252)."));
         side.mode = IdleMode;
         side.name->clear();
         return;

@@ -1,6 +1,7 @@
 #include "editor/listbox.h"
 
 #include "common/runtimeerror.h"
+#include "common/swedish.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -28,11 +29,14 @@ void ListBox::AddItem(const QString &text)
 void ListBox::checkEntry(int index) const
 {
     if (index < 0 || index >= count()) {
-        throw RuntimeError(ErrorNumber::InvalidPropertyValue,
-                           QStringLiteral("Index %1 finns inte i listan %2 (%3 rader).")
-                               .arg(index)
-                               .arg(objectName())
-                               .arg(count()));
+        throw RuntimeError(
+            ErrorNumber::InvalidPropertyValue,
+            // The list is named as a screen reader names it, never by its inner name.
+            QStringLiteral("Listan%1 har ingen rad %2; den har %3.")
+                .arg(accessibleName().isEmpty() ? QString()
+                                                : QStringLiteral(" \"%1\"").arg(accessibleName()),
+                     QString::number(index + 1),
+                     countOf(count(), QStringLiteral("rad"), QStringLiteral("rader"))));
     }
 }
 

@@ -107,7 +107,7 @@ void Form1::buildControls()
     MCIWnd1->setGeometry(twipsRect(2520, 1080, 3600, 2370));
     MCIWnd1->setFocusPolicy(Qt::NoFocus);
     // Named for what it shows, never for the file it plays, which could give the answer away.
-    MCIWnd1->setAccessibleName(QStringLiteral("Video med tecknet"));
+    MCIWnd1->setAccessibleName(QStringLiteral("Teckenvideon"));
     new BorderLine(MCIWnd1);
 
     Panel3D1 = new QFrame(this);
@@ -169,7 +169,7 @@ void Form1::buildControls()
 
 ImageBox *Form1::imageBox(int index) const
 {
-    checkIndex(index, 4, "Image1");
+    checkIndex(index, 4);
     return Image1[std::size_t(index)];
 }
 

@@ -39,9 +39,9 @@ public:
     ScaleLabel *Label1 = nullptr;
 
     qint16 Remaining = 0;
-    FormArray<qint16> SlotOf{"SlotOf"};
-    FormArray<QString> SignFiles{"SignFiles"};
-    FormArray<QString> PictureFiles{"PictureFiles"};
+    FormArray<qint16> SlotOf;
+    FormArray<QString> SignFiles;
+    FormArray<QString> PictureFiles;
     qint16 HideOnCorrect = 0;
 
     void Form_Load();

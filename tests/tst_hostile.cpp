@@ -275,10 +275,10 @@ private slots:
         // at: the claim is weighed against the file, then against the memory it would take.
         addRow("progressive JPEG of 2 KB declaring 20000 x 20000", Quiz, ini(9, "jatte2.jpg"),
                {{"jatte2.jpg", progressiveJpegClaiming(20000)}}, false,
-               "\"jatte2.jpg\" är för stor eller felaktig");
+               "är för stor eller felaktig: den säger sig vara 20000 × 20000");
         addRow("the same padded to the bytes such a picture needs", Quiz, ini(9, "jatte3.jpg"),
                {{"jatte3.jpg", progressiveJpegClaiming(20000, 1200 * 1024)}}, false,
-               "\"jatte3.jpg\" är för stor");
+               "är för stor eller felaktig: att läsa den skulle kräva");
         // Names reach no file outside the folder, even one that exists. (The editor shows such
         // a name as a row that cannot be previewed and can be taken out: tst_editor.)
         addRow("name sub/x.jpg", Quiz, ini(3, "sub/x.jpg"),

@@ -99,8 +99,8 @@ private slots:
 
         QTest::newRow("missing file") << QByteArray() << notFound << "pirvel.ini";
         QTest::newRow("a folder") << QByteArray("<dir>") << access << "mapp";
-        QTest::newRow("empty file") << QByteArray("") << past << "0 värden";
-        QTest::newRow("ten lines only") << elevenLines("").chopped(2) << past << "10 värden";
+        QTest::newRow("empty file") << QByteArray("") << past << "är tom";
+        QTest::newRow("ten lines only") << elevenLines("").chopped(2) << past << "efter rad 10";
         QTest::newRow("flag abc") << elevenLines("abc") << type << "rad 11";
         QTest::newRow("flag empty") << elevenLines("") << type << "rad 11";
         QTest::newRow("flag 1.5") << elevenLines("1.5") << type << "\"1.5\"";
@@ -110,8 +110,8 @@ private slots:
             << elevenLines("99999999999999999999999") << overflow << "rad 11";
         QTest::newRow("endless single line") << QByteArray(200000, 'x') << type << "rad 1";
         // Every name is a file of the folder itself.
-        QTest::newRow("a name in another folder") << elevenLines().replace("p2.jpg", "../p2.jpg")
-                                                  << notFound << "rad 4: namnet \"../p2.jpg\"";
+        QTest::newRow("a name in another folder")
+            << elevenLines().replace("p2.jpg", "../p2.jpg") << notFound << "rad 4: \"../p2.jpg\"";
         QTest::newRow("a folder in the Windows way")
             << elevenLines().replace("p3.jpg", "a\\b.jpg") << notFound << "rad 6";
         QTest::newRow("the folder itself")

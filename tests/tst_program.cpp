@@ -25,10 +25,14 @@ private slots:
     void errorIsReportedAndEndsWithNonZeroStatus()
     {
         guarded([] {
-            throw RuntimeError(ErrorNumber::FileNotFound, QStringLiteral("Filen \"x\" saknas."));
+            throw RuntimeError(ErrorNumber::FileNotFound, QStringLiteral("Filen \"x\" saknas."),
+                               QStringLiteral("kopiera filen till mappen"));
         });
         QCOMPARE(m_seam->reports, QList<int>{53});
-        QCOMPARE(m_seam->reportTexts, QStringList{QStringLiteral("Filen \"x\" saknas.")});
+        // The quiz sends the child to the teacher with the step.
+        QCOMPARE(m_seam->reportTexts,
+                 QStringList{QStringLiteral(
+                     "Filen \"x\" saknas. Be din lärare kopiera filen till mappen.")});
         QCOMPARE(m_seam->ends, QList<int>{1});
     }
 

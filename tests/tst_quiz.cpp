@@ -15,14 +15,19 @@
 #include "quiz/gauge.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 #include <QPointer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QToolButton>
 #include <qpa/qwindowsysteminterface.h>
 
+#include <clocale>
+#include <cstring>
 #include <map>
+#include <new>
 #include <set>
 #include <sys/stat.h>
 
@@ -132,8 +137,8 @@ private slots:
                      qPrintable(folder.reportTexts[0]));
         if (breakFile.startsWith('^'))
             QVERIFY2(
-                folder.reportTexts[0].contains("är en HEIC-bild, som inte kan visas; spara den "
-                                               "som JPEG."),
+                folder.reportTexts[0].contains("är en HEIC-bild, som inte kan visas. Be din lärare "
+                                               "spara den som JPEG."),
                 qPrintable(folder.reportTexts[0]));
         QCOMPARE(folder.ends, QList<int>{1});
         QVERIFY(form.backdrop() && form.backdrop()->isVisible());
@@ -245,16 +250,62 @@ private slots:
             QVERIFY(halves(QImage(entry), now, change == "replace" ? now : 3));
     }
 
+    void realProgramReportsAndExits_data()
+    {
+        QTest::addColumn<QString>("picture"); // made a link to itself; empty: pirvel.ini cut short
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("report"); // how the report line begins
+        QTest::newRow("pirvel.ini cut short") << QString() << QStringList() << "Körningsfel 62";
+        // The C library words this failure in English under the C locale.
+        QTest::newRow("a picture linked to itself, under LANG=C")
+            << ExerciseFolder::picture(2) << QStringList{"LANG=C", "LC_ALL=C"} << "Körningsfel 75";
+    }
     void realProgramReportsAndExits()
     {
+        QFETCH(QString, picture);
+        QFETCH(QStringList, environment);
+        QFETCH(QString, report);
         ExerciseFolder folder(ExerciseFolder::Quiz, 1);
-        QVERIFY(folder.writeFile("pirvel.ini", folder.iniBytes(1).chopped(3)));
-        const ProgramEnd end = runProgram(QStringLiteral(PIRVEL_EXE), folder.dir.path());
+        if (picture.isEmpty())
+            QVERIFY(folder.writeFile("pirvel.ini", folder.iniBytes(1).chopped(3)));
+        else
+            QVERIFY(QFile::remove(picture) && QFile::link(picture, picture));
+        const ProgramEnd end =
+            runProgram(QStringLiteral(PIRVEL_EXE), folder.dir.path(), environment);
         QVERIFY(end.finished);
         QCOMPARE(end.exitCode, 1);
-        QVERIFY2(end.err.contains(QStringLiteral("PIRVEL: Körningsfel 62")) &&
-                     end.err.contains(QStringLiteral("pirvel.ini")),
+        QVERIFY2(end.err.contains(QStringLiteral("PIRVEL: ") + report) &&
+                     end.err.contains(picture.isEmpty() ? QStringLiteral("pirvel.ini") : picture),
                  qPrintable(end.err));
+        QVERIFY2(end.err.contains(QStringLiteral("Be din lärare")), qPrintable(end.err));
+
+        // No word of the C library's error texts, of Qt's picture reader or of an exception
+        // reaches the report; names and the folder stand in quotes and are left out.
+        QStringList english;
+        const locale_t c = ::newlocale(LC_ALL_MASK, "C", locale_t(0));
+        for (int error = 1; error < 134; ++error)
+            english << QString::fromLatin1(::strerror_l(error, c));
+        ::freelocale(c);
+        QByteArray noPicture("not a picture");
+        QBuffer buffer(&noPicture);
+        QImageReader reader(&buffer);
+        reader.read();
+        english << reader.errorString() << QString::fromLatin1(std::bad_alloc().what());
+        // Qt's own warnings on stderr are no part of the report.
+        const QString line =
+            QRegularExpression(QStringLiteral("^PIRVEL: .*$"), QRegularExpression::MultilineOption)
+                .match(end.err)
+                .captured();
+        const QString told = QString(line).remove(QRegularExpression(QStringLiteral("\"[^\"]*\"")));
+        const QStringList swedish{"disk", "full", "format"}; // English words that are Swedish too
+        const QRegularExpression words(QStringLiteral("[A-Za-z]{3,}"));
+        for (const QRegularExpressionMatch &m : words.globalMatch(english.join(' '))) {
+            const QString word = m.captured().toLower();
+            if (!swedish.contains(word))
+                QVERIFY2(!told.contains(QRegularExpression(
+                             "\\b" + word + "\\b", QRegularExpression::CaseInsensitiveOption)),
+                         qPrintable(word + ": " + end.err));
+        }
     }
 
     void shuffleDealsEveryPermutationEvenlyAndRetriesTakenSlots()

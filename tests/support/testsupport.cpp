@@ -12,7 +12,7 @@ SeamRecorder::SeamRecorder(const QString &programName)
     installDefaultProgram(programName);
     program().report = [this](const RuntimeError &e) {
         reports << e.number();
-        reportTexts << e.text();
+        reportTexts << reportText(e);
     };
     program().end = [this](int status) { ends << status; };
     program().information = [this](const QString &title, const QString &text) {
@@ -117,7 +117,8 @@ QByteArray progressiveJpegClaiming(int side, int padding)
     return frame < 0 ? QByteArray() : bytes + QByteArray(padding, '\0');
 }
 
-void startProgram(QProcess &p, const QString &exe, const QString &folder, bool onX)
+void startProgram(QProcess &p, const QString &exe, const QString &folder, bool onX,
+                  const QStringList &environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), onX ? QStringLiteral("xcb") : "offscreen");
@@ -127,6 +128,8 @@ void startProgram(QProcess &p, const QString &exe, const QString &folder, bool o
         if (env.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty())
             env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     }
+    for (const QString &variable : environment)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(folder);
     p.start(exe, {});
@@ -146,9 +149,9 @@ ProgramEnd finishProgram(QProcess &p, int ms)
     return end;
 }
 
-ProgramEnd runProgram(const QString &exe, const QString &folder)
+ProgramEnd runProgram(const QString &exe, const QString &folder, const QStringList &environment)
 {
     QProcess p;
-    startProgram(p, exe, folder);
+    startProgram(p, exe, folder, false, environment);
     return finishProgram(p);
 }

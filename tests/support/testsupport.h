@@ -20,8 +20,8 @@
 struct SeamRecorder
 {
     explicit SeamRecorder(const QString &programName);
-    QList<int> reports; // error numbers, in order
-    QStringList reportTexts;
+    QList<int> reports;      // error numbers, in order
+    QStringList reportTexts; // as the user reads them, next step included
     QList<int> ends;
     QList<QPair<QString, QString>> messages; // title, text
 };
@@ -93,6 +93,9 @@ struct ProgramEnd
     int exitCode = -1;
     QString err;
 };
-void startProgram(QProcess &p, const QString &exe, const QString &folder, bool onX = false);
+// `environment` adds or replaces variables ("LANG=C").
+void startProgram(QProcess &p, const QString &exe, const QString &folder, bool onX = false,
+                  const QStringList &environment = {});
 ProgramEnd finishProgram(QProcess &p, int ms = 20000);
-ProgramEnd runProgram(const QString &exe, const QString &folder);
+ProgramEnd runProgram(const QString &exe, const QString &folder,
+                      const QStringList &environment = {});
