@@ -296,16 +296,14 @@ private slots:
         // What a video costs is checked before it is spent, and again at every change of size.
         addRow("6 KB .mov whose tables claim 50 million samples", Quiz, ini(0, "tabell.mov"),
                {{"tabell.mov", claimingSamples(m_clip, 50'000'000)}}, false,
-               "\"tabell.mov\" kan inte spelas upp: filen är felaktig");
+               "kan inte spelas upp: filen är felaktig");
         addRow("packed header inflating to 1.5 GB", Quiz, ini(0, "packad.mov"),
                {{"packad.mov", compressedHeader(m_clip, 1'500'000'000)}}, false,
-               "\"packad.mov\" kan inte spelas upp: filen är för stor");
+               "kan inte spelas upp: filen är för stor");
         addRow("stream changing from 64 x 64 to 4096 x 4096", Quiz, ini(0, "byter.ts"),
-               {{"byter.ts", m_switching}}, false,
-               "\"byter.ts\" kan inte spelas upp: bilden är 4096 x 4096");
+               {{"byter.ts", m_switching}}, false, "kan inte spelas upp: videon är 4096 × 4096");
         addRow("8192 x 8192 H.264 with 16 reference frames", Quiz, ini(0, "stor.mp4"),
-               {{"stor.mp4", m_huge}}, false,
-               "\"stor.mp4\" kan inte spelas upp: bilden är 8192 x 8192");
+               {{"stor.mp4", m_huge}}, false, "kan inte spelas upp: videon är 8192 × 8192");
     }
 
     void endsWithReport()
