@@ -491,11 +491,9 @@ QStringList checkShownAt(const QRect &rect)
 
 // Without an X server: the rows where the fill colour makes up most of a window's width (a
 // picture or an icon holds a few such pixels, never a whole row).
-QStringList checkShownAlone(QRect *mainRect)
+// Where the main window's fill stands on the screen.
+QRect fillOnScreen(const QImage &screen)
 {
-    const QImage screen = grabScreen();
-    if (screen.isNull())
-        return {QStringLiteral("no screenshot of the screen")};
     const QColor fill(255, 255, 128);
     QRect rect;
     for (int y = 0; y < screen.height(); ++y) {
@@ -509,6 +507,20 @@ QStringList checkShownAlone(QRect *mainRect)
         if (count > 200)
             rect |= QRect(left, y, right - left + 1, 1);
     }
+    return rect;
+}
+
+QStringList checkShownAlone(QRect *mainRect)
+{
+    const QImage screen = grabScreen();
+    if (screen.isNull())
+        return {QStringLiteral("no screenshot of the screen")};
+    const QRect rect = fillOnScreen(screen);
+    // A loaded compositor may show a frame of the window before its last paint: only a picture
+    // that holds still is what the user sees.
+    QThread::msleep(150);
+    if (fillOnScreen(grabScreen()) != rect)
+        return {QStringLiteral("the main window is still being drawn")};
     if (mainRect)
         *mainRect = rect;
     if (rect.isEmpty())
