@@ -259,17 +259,23 @@ bool XServer::start(const QString &windowManager, const QByteArray &screen)
     args << "--replace";
     if (QStringList{"mutter", "metacity", "openbox"}.contains(windowManager))
         args << "--sm-disable";
-    // Window managers talk a lot on a bare server; PIRVEL_WM_LOG keeps it for a look.
+    startWindowManager(args);
+    m_error = awaitManaged(m_windowManager);
+    if (!m_error.isEmpty())
+        stop();
+    return m_error.isEmpty();
+}
+
+// Window managers and compositors talk a lot on a bare server; PIRVEL_WM_LOG keeps it for a
+// look. Each runs in a process group of its own, which the watcher ends should the test not.
+void XServer::startWindowManager(const QList<QByteArray> &args)
+{
     const char *log = std::getenv("PIRVEL_WM_LOG");
     const int out =
         ::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     m_windowManager = spawn(args, out, out, true);
     tellReaper(m_reaper, m_windowManager, true);
     ::close(out);
-    m_error = awaitManaged(m_windowManager);
-    if (!m_error.isEmpty())
-        stop();
-    return m_error.isEmpty();
 }
 
 void XServer::stop()
@@ -307,12 +313,7 @@ bool XServer::startCompositor(bool withX)
                               "--wayland-display", "pirvel-0"};
     if (!withX)
         args << "--no-x11";
-    const char *log = std::getenv("PIRVEL_WM_LOG");
-    const int out =
-        ::open(log ? log : "/dev/null", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    m_windowManager = spawn(args, out, out, true);
-    tellReaper(m_reaper, m_windowManager, true);
-    ::close(out);
+    startWindowManager(args);
 
     // Mutter takes the first free display numbers for its Xwayland (the lowest is the one for
     // programs) and writes its own pid into their lock files.

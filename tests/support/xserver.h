@@ -34,6 +34,7 @@ public:
 
 private:
     bool startCompositor(bool withX);
+    void startWindowManager(const QList<QByteArray> &args);
     void removeCompositorLeftovers(pid_t group);
 
     pid_t m_xvfb = -1;
