@@ -75,6 +75,19 @@ long peakKb(qint64 pid)
     return -1;
 }
 
+// Milliseconds all threads of the process have run on a core so far.
+double cpuMs(qint64 pid)
+{
+    double ns = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (f.open(QIODevice::ReadOnly))
+            ns += f.readAll().split(' ').value(0).toDouble();
+    }
+    return ns / 1e6;
+}
+
 double median(QList<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -261,6 +274,7 @@ struct Run
     QString cacheHome;        // this run's $XDG_CACHE_HOME
     QString desktopCacheHome; // a file manager's cache, copied in before each start
     QList<double> ms;
+    QList<double> cpu; // of all its threads, until the first frame
     QList<double> peakMb;
 };
 
@@ -301,6 +315,7 @@ void once(QScreen *screen, Run &r)
     clock.start();
     p.start(r.program, r.args);
     r.ms << untilColour(screen, r.probe, r.firstFrame, clock);
+    r.cpu << cpuMs(p.processId());
     if (r.peak) {
         QThread::msleep(1500);
         r.peakMb << peakKb(p.processId()) / 1024.0;
@@ -458,14 +473,17 @@ int main(int argc, char *argv[])
     std::printf("editor start -> window shown, 10 000 media files: %.1f ms\n", median(e));
     std::printf("quiz start -> first sign frame, demo exercise: %.1f ms\n", median(demo.ms));
     if (bare)
-        std::printf("bare mpv --no-config --vo=x11 --ao=null -> first frame: %.1f ms\n", m);
+        std::printf(
+            "bare mpv --no-config --vo=x11 --ao=null -> first frame: %.1f ms, CPU %.0f ms\n", m,
+            median(bare->cpu));
     else
         std::printf("bare mpv: not installed (apt-get install mpv to compare)\n");
     const double photoMb = QFileInfo(QDir(photos.path()).filePath("bild1.jpg")).size() / 1e6;
     auto print = [&](const char *who, qsizetype first) {
         const Run &smallRun = all[first], &hugeRun = all[first + 1];
-        std::printf("%s start -> first sign frame, demo-like pictures: %.1f ms (/mpv %.2f)\n", who,
-                    median(smallRun.ms), ratio(smallRun));
+        std::printf("%s start -> first sign frame, demo-like pictures: %.1f ms (/mpv %.2f), CPU "
+                    "%.0f ms\n",
+                    who, median(smallRun.ms), ratio(smallRun), median(smallRun.cpu));
         std::printf("%s start -> first sign frame, five 24-MP JPEGs, later start: %.1f ms (/mpv "
                     "%.2f), peak RSS %.1f MB\n",
                     who, median(hugeRun.ms), ratio(hugeRun), median(hugeRun.peakMb));
@@ -474,9 +492,9 @@ int main(int argc, char *argv[])
         for (int i = 0; i < 3; ++i) {
             const Run &photoRun = all[first + 2 + i];
             std::printf("%s start -> first sign frame, five 24-MP photo-like JPEGs (%.1f MB each), "
-                        "%s: %.1f ms (/mpv %.2f), peak RSS %.1f MB\n",
+                        "%s: %.1f ms (/mpv %.2f), CPU %.0f ms, peak RSS %.1f MB\n",
                         who, photoMb, starts[i], median(photoRun.ms), ratio(photoRun),
-                        median(photoRun.peakMb));
+                        median(photoRun.cpu), median(photoRun.peakMb));
         }
     };
     print("quiz", 0);

@@ -1,6 +1,7 @@
 #include "common/imagebox.h"
 
 #include "common/exercisefile.h"
+#include "common/jpegeighth.h"
 #include "common/runtimeerror.h"
 #include "common/swedish.h"
 #include "common/thumbnailcache.h"
@@ -17,6 +18,7 @@
 #include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
+#include <QTransform>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <limits>
@@ -318,6 +320,28 @@ int decodeCost(const std::optional<JpegLayout> &jpeg, qint64 fileSize, const QSt
     return int(mb);
 }
 
+// A JPEG wanted at no more than an eighth of its size, read by its DC coefficients alone, as
+// the reader would give it: at `wanted` as stored, then turned upright as its EXIF data ask.
+// Null when that reading declines the file, which the reader then reads itself.
+QImage readEighth(const QFile &file, const JpegLayout &jpeg, QSize wanted,
+                  QImageIOHandler::Transformations turn)
+{
+    const QSize eighth((jpeg.size.width() + 7) / 8, (jpeg.size.height() + 7) / 8);
+    if (!jpeg.huffman || !wanted.isValid() || wanted.width() > eighth.width() ||
+        wanted.height() > eighth.height())
+        return {};
+    QImage image = readJpegEighth(file.handle());
+    if (image.isNull() || image.size() != eighth)
+        return {};
+    if (image.size() != wanted)
+        image = image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    image = image.mirrored(turn & QImageIOHandler::TransformationMirror,
+                           turn & QImageIOHandler::TransformationFlip);
+    if (turn & QImageIOHandler::TransformationRotate90)
+        image = image.transformed(QTransform().rotate(90));
+    return image;
+}
+
 QImage fitted(QImage image, QSize box)
 {
     if (box.isValid() && !box.isEmpty() &&
@@ -442,7 +466,10 @@ Loaded load(const QString &fileName, QSize box)
             decodeBudget().acquire(cost);
             held = QSemaphoreReleaser(decodeBudget(), cost);
         }
-        image = reader.read();
+        if (jpeg)
+            image = readEighth(*file, *jpeg, wanted, reader.transformation());
+        if (image.isNull())
+            image = reader.read();
     }
     if (image.isNull())
         throw unreadable(*file, fileName, pictureCause(reader.error()));
@@ -454,9 +481,14 @@ Loaded load(const QString &fileName, QSize box)
     return loaded;
 }
 
+// The decodes, and the writing of the cache's copies, run only on what the rest of the start
+// leaves of the cores: opening the first sign and drawing the window come first, since the
+// pictures are waited for only once that is done.
 QThreadPool &decodePool()
 {
     static QThreadPool pool;
+    static const bool lowered = (pool.setThreadPriority(QThread::IdlePriority), true);
+    Q_UNUSED(lowered);
     return pool;
 }
 

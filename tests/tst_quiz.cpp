@@ -179,10 +179,11 @@ private slots:
         } else if (change == "unwritable") {
             QVERIFY(QDir().mkdir(cache) && folder.writeFile(cache + "/thumbnails", "no folder"));
         }
-        // 1200 x 900, in two halves; turned, the left half is the top one.
-        QImage photo(1200, 900, QImage::Format_RGB32);
+        // 2400 x 1800, in two halves; turned, the left half is the top one. Large enough to be
+        // read at an eighth of its size, as a phone's photo is.
+        QImage photo(2400, 1800, QImage::Format_RGB32);
         photo.fill(ExerciseFolder::colour(1));
-        QPainter(&photo).fillRect(600, 0, 600, 900, ExerciseFolder::colour(3));
+        QPainter(&photo).fillRect(1200, 0, 1200, 1800, ExerciseFolder::colour(3));
         QByteArray jpeg;
         QBuffer buffer(&jpeg);
         buffer.open(QIODevice::WriteOnly);
