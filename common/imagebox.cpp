@@ -13,6 +13,7 @@
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QMutex>
 #include <QPainter>
 #include <QPixmap>
 #include <QSemaphore>
@@ -22,6 +23,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <limits>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
@@ -320,17 +322,76 @@ int decodeCost(const std::optional<JpegLayout> &jpeg, qint64 fileSize, const QSt
     return int(mb);
 }
 
+QSize eighthOf(const JpegLayout &jpeg)
+{
+    return QSize((jpeg.size.width() + 7) / 8, (jpeg.size.height() + 7) / 8);
+}
+
+// Which version of which file: a file replaced or changed since is another.
+struct Identity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const Identity &o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+std::optional<Identity> identityOf(const QFile &file)
+{
+    struct stat st;
+    if (::fstat(file.handle(), &st) != 0)
+        return std::nullopt;
+    return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+// Pictures read at an eighth before anyone asked for them, by name, with the version of the
+// file read (none where the reading was not done or declined the file).
+struct ReadAhead
+{
+    std::optional<Identity> file;
+    QImage eighth;
+};
+
+QMutex prefetchedLock;
+QList<std::pair<QString, QFuture<ReadAhead>>> prefetched;
+
+// What was read ahead of the file of that name, if it is still this version: waits for it.
+QImage takePrefetched(const QString &fileName, const QFile &file)
+{
+    QFuture<ReadAhead> ahead;
+    {
+        const QMutexLocker locked(&prefetchedLock);
+        for (qsizetype i = 0; i < prefetched.size(); ++i) {
+            if (prefetched[i].first == fileName) {
+                ahead = prefetched.takeAt(i).second;
+                break;
+            }
+        }
+    }
+    if (!ahead.isValid())
+        return {};
+    const ReadAhead read = ahead.result();
+    return read.file && read.file == identityOf(file) ? read.eighth : QImage();
+}
+
 // A JPEG wanted at no more than an eighth of its size, read by its DC coefficients alone, as
 // the reader would give it: at `wanted` as stored, then turned upright as its EXIF data ask.
 // Null when that reading declines the file, which the reader then reads itself.
-QImage readEighth(const QFile &file, const JpegLayout &jpeg, QSize wanted,
+QImage readEighth(const QString &fileName, const QFile &file, const JpegLayout &jpeg, QSize wanted,
                   QImageIOHandler::Transformations turn)
 {
-    const QSize eighth((jpeg.size.width() + 7) / 8, (jpeg.size.height() + 7) / 8);
+    const QSize eighth = eighthOf(jpeg);
     if (!jpeg.huffman || !wanted.isValid() || wanted.width() > eighth.width() ||
         wanted.height() > eighth.height())
         return {};
-    QImage image = readJpegEighth(file.handle());
+    QImage image = takePrefetched(fileName, file);
+    if (image.isNull())
+        image = readJpegEighth(file.handle());
     if (image.isNull() || image.size() != eighth)
         return {};
     if (image.size() != wanted)
@@ -467,7 +528,7 @@ Loaded load(const QString &fileName, QSize box)
             held = QSemaphoreReleaser(decodeBudget(), cost);
         }
         if (jpeg)
-            image = readEighth(*file, *jpeg, wanted, reader.transformation());
+            image = readEighth(fileName, *file, *jpeg, wanted, reader.transformation());
         if (image.isNull())
             image = reader.read();
     }
@@ -493,6 +554,37 @@ QThreadPool &decodePool()
 }
 
 } // namespace
+
+// The large JPEG photo `name` read at an eighth, after the same checks as before any reading,
+// unless the desktop's cache may already hold it.
+ReadAhead readAhead(const QString &name)
+{
+    try {
+        const std::unique_ptr<QFile> file = openExerciseFile(name, ExerciseFileKind::Picture);
+        const std::optional<JpegLayout> jpeg = readJpegLayout(*file);
+        const std::optional<Identity> id = identityOf(*file);
+        if (!id || !jpeg || !jpeg->huffman || jpeg->size.width() < 1024 ||
+            jpeg->size.height() < 1024 || jpeg->blocks / 8 > file->size() ||
+            ThumbnailCache::mayHold(QDir::current().absoluteFilePath(name)))
+            return {};
+        const int cost = decodeCost(jpeg, file->size(), name, jpeg->size, eighthOf(*jpeg));
+        decodeBudget().acquire(cost);
+        const QSemaphoreReleaser held(decodeBudget(), cost);
+        return {id, readJpegEighth(file->handle())};
+    } catch (const RuntimeError &) {
+        return {}; // the load reports it
+    }
+}
+
+void prefetchPictures(const QStringList &fileNames)
+{
+    static QThreadPool pool;
+    pool.setThreadPriority(QThread::IdlePriority);
+    pool.setMaxThreadCount(std::max(QThread::idealThreadCount(), int(fileNames.size())));
+    const QMutexLocker locked(&prefetchedLock);
+    for (const QString &name : fileNames)
+        prefetched.append({name, QtConcurrent::run(&pool, readAhead, name)});
+}
 
 QImage loadPicture(const QString &fileName, QSize box)
 {
@@ -528,6 +620,11 @@ PictureDecodes::~PictureDecodes()
         decode.waitForFinished();
         if (decode.resultCount() > 0 && decode.result().remember)
             m_remember.append(decode.result().remember);
+    }
+    {
+        // What was read ahead and not wanted after all.
+        const QMutexLocker locked(&prefetchedLock);
+        prefetched.clear();
     }
     if (!m_remember.isEmpty()) {
         decodePool().start([remember = m_remember] {

@@ -49,6 +49,12 @@ private:
 // The picture decoded at most at `box` size (device pixels), stretched later by the box.
 QImage loadPicture(const QString &fileName, QSize box);
 
+// Starts reading the large JPEG photos among the named pictures on what the start-up leaves of
+// the cores, before the window that shows them, or even the window system, is there; their
+// loads take what was read if the file is still the same. Nothing is reported here: a picture
+// that cannot be read is reported by its load.
+void prefetchPictures(const QStringList &fileNames);
+
 // Pictures decoded on worker threads while the user-interface thread goes on. take() waits for
 // one and hands it over, or throws on the calling thread the run-time error its decode met, so
 // a failure is reported where the picture is set and in the order the pictures are set. The

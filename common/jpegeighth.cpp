@@ -49,29 +49,19 @@ struct HuffmanTable
     std::array<uint32_t, 1 << Several> several{};
 };
 
-// The symbol of the code at the top of the `bits` lowest of `word`'s and its length, or -1
-// when no code of at most that many bits matches.
-int symbolWithin(unsigned word, int bits, const HuffmanTable &t, int &length)
-{
-    for (int len = 1; len <= std::min(bits, 16); ++len) {
-        const int code = int(word >> (bits - len));
-        if (code <= t.maxCode[std::size_t(len)]) {
-            length = len;
-            return t.symbols[std::size_t(code + t.offset[std::size_t(len)])];
-        }
-    }
-    return -1;
-}
-
+// Fills `several` from the single codes' table.
 void buildSeveral(HuffmanTable &t)
 {
     for (unsigned i = 0; i < (1u << Several); ++i) {
         int used = 0, moved = 0, beforeLast = 0;
         for (;;) {
+            // The next Look bits from `used` on, zeros past the end: a code no longer than
+            // what is left is told by them as by the real ones.
             const int left = Several - used;
-            int length = 0;
-            const int symbol = symbolWithin(i & ((1u << left) - 1), left, t, length);
-            if (symbol < 0 || length + (symbol & 15) > left)
+            const unsigned rest = i & ((1u << left) - 1);
+            const unsigned look = left >= Look ? rest >> (left - Look) : rest << (Look - left);
+            const int length = t.length[look], symbol = t.symbol[look];
+            if (length == 0 || length + (symbol & 15) > left)
                 break;
             used += length + (symbol & 15);
             beforeLast = moved;
@@ -246,14 +236,6 @@ private:
 
 constexpr std::size_t Failed = std::size_t(-1);
 
-// The next 57 or more bits from bit `at` on, at the top of the word.
-inline uint64_t bitsAt(const uint8_t *bytes, std::size_t at)
-{
-    uint64_t word;
-    std::memcpy(&word, bytes + (at >> 3), 8);
-    return __builtin_bswap64(word) << (at & 7);
-}
-
 // The symbol of the code at the top of `word` and the code's length, or -1 when no code of
 // the table matches.
 inline int slowSymbol(uint64_t word, const HuffmanTable &t, int &length)
@@ -277,81 +259,124 @@ constexpr std::array<uint8_t, 80> Zigzag = {
     29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
     47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
-// A block's AC coefficients from bit `at` when all are wanted, in `block` by rows; where
-// they end, or Failed.
-inline std::size_t readCoefficients(const uint8_t *bytes, std::size_t at, const HuffmanTable &ac,
-                                    std::array<int16_t, 64> &block)
+// The bits from a place on, most significant first, refilled without a test at every byte
+// (the bytes after the data are zeros enough for any block).
+struct Bits
+{
+    Bits(const uint8_t *bytes, std::size_t at) : next(bytes + at / 8)
+    {
+        refill();
+        skip(int(at & 7));
+    }
+    // 56 bits or more at hand afterwards. Bits past those counted are already the right ones,
+    // so loading them again changes nothing.
+    void refill()
+    {
+        uint64_t w;
+        std::memcpy(&w, next, 8);
+        word |= __builtin_bswap64(w) >> count;
+        next += (63 - count) >> 3;
+        count |= 56;
+    }
+    unsigned peek(int n) const { return unsigned(word >> (64 - n)); }
+    void skip(int n)
+    {
+        word <<= n;
+        count -= n;
+    }
+    std::size_t at(const uint8_t *bytes) const
+    {
+        return std::size_t(next - bytes) * 8 - std::size_t(count);
+    }
+
+    const uint8_t *next; // the first byte not yet in `word`
+    uint64_t word = 0;   // the bits at hand, at the top
+    int count = 0;       // how many
+};
+
+// A value of `size` bits as the standard extends it to a signed one.
+inline int extended(unsigned v, int size)
+{
+    return int(v) < (1 << (size - 1)) ? int(v) - (1 << size) + 1 : int(v);
+}
+
+// A block's AC coefficients when all are wanted, in `block` by rows; false for a code that
+// is not in the table.
+inline bool readCoefficients(Bits &bits, const HuffmanTable &ac, std::array<int16_t, 64> &block)
 {
     for (int k = 1; k < 64; ++k) {
-        const uint64_t word = bitsAt(bytes, at);
-        int length = ac.length[word >> (64 - Look)];
-        int symbol = ac.symbol[word >> (64 - Look)];
+        bits.refill();
+        const unsigned look = bits.peek(Look);
+        int length = ac.length[look];
+        int symbol = ac.symbol[look];
         if (!length)
-            symbol = slowSymbol(word, ac, length);
+            symbol = slowSymbol(bits.word, ac, length);
         if (symbol < 0)
-            return Failed;
+            return false;
+        bits.skip(length);
         const int size = symbol & 15, run = symbol >> 4;
         if (size) {
             k += run;
-            const int v = int((word << length) >> (64 - size));
-            block[Zigzag[std::size_t(k)]] =
-                int16_t(v < (1 << (size - 1)) ? v - (1 << size) + 1 : v);
+            block[Zigzag[std::size_t(k)]] = int16_t(extended(bits.peek(size), size));
+            bits.skip(size);
         } else if (run == 15) {
             k += 15;
         } else {
-            at += std::size_t(length);
             break;
         }
-        at += std::size_t(length + size);
     }
-    return at;
+    return true;
+}
+
+// A block's AC coefficients stepped over as a full decoder reads them, up to the end-of-block
+// code or the 63rd; false for a code that is not in the table. Nearly all the time goes here.
+inline bool skipCoefficients(Bits &bits, const HuffmanTable &ac)
+{
+    int length = 0;
+    for (int k = 1; k < 64;) {
+        bits.refill();
+        // Several codes at once while none but the last can end the block.
+        const unsigned several = ac.several[bits.peek(Several)];
+        if (several && k + int(several >> 16) < 64) {
+            bits.skip(int(several & 255));
+            k += int((several >> 8) & 255);
+            continue;
+        }
+        const unsigned step = ac.step[bits.peek(Look)];
+        if (step) {
+            bits.skip(int(step & 31));
+            k += int(step >> 5);
+            continue;
+        }
+        const int symbol = slowSymbol(bits.word, ac, length);
+        if (symbol < 0)
+            return false;
+        bits.skip(length + (symbol & 15));
+        k += advance(symbol);
+    }
+    return true;
 }
 
 // One block from bit `at`: its DC difference in `diff`; the AC coefficients are stepped over
 // as a full decoder reads them, up to the end-of-block code or the 63rd, or kept in `block`.
-// Where the block ends, or Failed. (The place is passed by value so that it stays in a
-// register: this loop is where nearly all the time goes.)
+// Where the block ends, or Failed.
 inline std::size_t readBlock(const uint8_t *bytes, std::size_t at, const HuffmanTable &dc,
                              const HuffmanTable &ac, int &diff, std::array<int16_t, 64> *block)
 {
-    uint64_t word = bitsAt(bytes, at);
-    const unsigned look = unsigned(word >> (64 - Look));
+    Bits bits(bytes, at);
+    const unsigned look = bits.peek(Look);
     int length = dc.length[look];
     int size = dc.symbol[look];
     if (!length)
-        size = slowSymbol(word, dc, length);
+        size = slowSymbol(bits.word, dc, length);
     if (size < 0 || size > 11)
         return Failed;
-    diff = 0;
-    if (size) {
-        const int v = int((word << length) >> (64 - size));
-        diff = v < (1 << (size - 1)) ? v - (1 << size) + 1 : v;
-    }
-    at += std::size_t(length + size);
+    bits.skip(length);
+    diff = size ? extended(bits.peek(size), size) : 0;
+    bits.skip(size);
     if (block)
-        return readCoefficients(bytes, at, ac, *block);
-    for (int k = 1; k < 64;) {
-        word = bitsAt(bytes, at);
-        // Several codes at once while none but the last can end the block.
-        const unsigned several = ac.several[word >> (64 - Several)];
-        if (several && k + int(several >> 16) < 64) {
-            at += several & 255;
-            k += int((several >> 8) & 255);
-            continue;
-        }
-        const unsigned step = ac.step[word >> (64 - Look)];
-        if (step) {
-            at += step & 31;
-            k += int(step >> 5);
-            continue;
-        }
-        const int symbol = slowSymbol(word, ac, length);
-        if (symbol < 0)
-            return Failed;
-        at += std::size_t(length + (symbol & 15));
-        k += advance(symbol);
-    }
-    return at;
+        return readCoefficients(bits, ac, *block) ? bits.at(bytes) : Failed;
+    return skipCoefficients(bits, ac) ? bits.at(bytes) : Failed;
 }
 
 // The sample a full decoder's one-pixel inverse DCT gives for a DC coefficient: an eighth of
@@ -457,7 +482,8 @@ QImage scan(Source &source, Frame &frame, const std::vector<int> &order,
         c.stride = mcusAcross * c.h * c.size;
         c.plane.assign(std::size_t(c.stride) * std::size_t(mcusDown * c.v * c.size), 0);
     }
-    std::array<int16_t, 64> block{};
+    std::array<int16_t, 64> block{}; // all zero between blocks
+    const std::array<int16_t, 64> zeros{};
 
     CodedData coded(source);
     const uint8_t *bytes = coded.bytes();
@@ -490,12 +516,20 @@ QImage scan(Source &source, Frame &frame, const std::vector<int> &order,
                             row[x] = dcSample(predictor[std::size_t(i)], c.quant[0]);
                             continue;
                         }
-                        block.fill(0);
                         if ((at = readBlock(bytes, at, dc, ac, diff, &block)) == Failed)
                             return {};
                         predictor[std::size_t(i)] += diff;
+                        // Without AC coefficients the four samples are the block's average,
+                        // the same as the inverse DCT gives then, at a fraction of its cost.
+                        if (std::memcmp(block.data(), zeros.data(), sizeof block) == 0) {
+                            const uint8_t v = dcSample(predictor[std::size_t(i)], c.quant[0]);
+                            row[x] = row[x + 1] = row[std::size_t(c.stride) + std::size_t(x)] =
+                                row[std::size_t(c.stride) + std::size_t(x) + 1] = v;
+                            continue;
+                        }
                         block[0] = int16_t(predictor[std::size_t(i)]);
                         inverseDct2x2(block, c.quant, row + x, std::size_t(c.stride));
+                        block.fill(0);
                     }
                 }
             }

@@ -95,6 +95,20 @@ bool writeAll(int fd, const QByteArray &bytes)
 
 } // namespace
 
+bool mayHold(const QString &path)
+{
+    const QString root = cacheRoot();
+    if (root.isEmpty())
+        return false;
+    const QString name = entryName(uriOf(path));
+    return std::any_of(std::begin(Folders), std::end(Folders), [&](const Folder &folder) {
+        struct stat st;
+        const QString entry =
+            root + QLatin1Char('/') + QLatin1String(folder.name) + QLatin1Char('/') + name;
+        return ::stat(QFile::encodeName(entry).constData(), &st) == 0;
+    });
+}
+
 QImage find(const QString &path, Stamp stamp, QSize box)
 {
     const QString root = cacheRoot();

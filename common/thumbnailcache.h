@@ -27,6 +27,10 @@ struct Stamp
 // or a null image.
 QImage find(const QString &path, Stamp stamp, QSize box);
 
+// Whether the cache has an entry of any size under the name of the file at `path`, valid or
+// not: only the file's presence is looked at, and none is read.
+bool mayHold(const QString &path);
+
 // The size to decode `picture` (upright, full size) at so that the entry made from it covers
 // `box`; an empty size when no standard entry size can.
 QSize entrySize(QSize picture, QSize box);

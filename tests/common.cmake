@@ -1,12 +1,17 @@
 pirvel_add_test(tst_pairingfile SOURCES tst_pairingfile.cpp)
 pirvel_add_test(tst_program SOURCES tst_program.cpp)
 
-# A short fuzzing run of the pairing-file reader, where clang and its fuzzer runtime are there.
+# Short fuzzing runs of the pairing-file reader and of the reading of photos at an eighth, where
+# clang and its fuzzer runtime are there. The second waits for the first, which builds both.
 find_program(CLANGXX clang++-14)
 if(CLANGXX)
   add_test(NAME fuzz_pairingfile
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run.sh ${CMAKE_CURRENT_BINARY_DIR}/fuzz 60)
-  set_tests_properties(fuzz_pairingfile PROPERTIES TIMEOUT 400 LABELS fuzz)
+  add_test(NAME fuzz_jpegeighth
+           COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/fuzz/run.sh ${CMAKE_CURRENT_BINARY_DIR}/fuzz 60
+                   fuzz_jpegeighth)
+  set_tests_properties(fuzz_pairingfile fuzz_jpegeighth PROPERTIES TIMEOUT 400 LABELS fuzz)
+  set_tests_properties(fuzz_jpegeighth PROPERTIES DEPENDS fuzz_pairingfile)
 endif()
 
 # libjpeg itself is the reference for the reading of JPEGs at an eighth of their size.

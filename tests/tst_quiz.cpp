@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <qpa/qwindowsysteminterface.h>
@@ -249,6 +250,36 @@ private slots:
         // A miss leaves an entry for the file as it now is.
         if (!fromCache && !made.isEmpty())
             QVERIFY(halves(QImage(entry), now, change == "replace" ? now : 3));
+    }
+
+    // A photo read ahead, before the window exists, is shown only while its file is the one
+    // that was read.
+    void readAhead_data()
+    {
+        QTest::addColumn<bool>("replace"); // by another photo of the same name after the read
+        QTest::newRow("unchanged") << false;
+        QTest::newRow("replaced before its load") << true;
+    }
+    void readAhead()
+    {
+        QFETCH(bool, replace);
+        const ExerciseFolder folder(ExerciseFolder::Quiz);
+        const QByteArray xdg = qgetenv("XDG_CACHE_HOME");
+        const auto restore = qScopeGuard(
+            [&] { xdg.isNull() ? qunsetenv("XDG_CACHE_HOME") : qputenv("XDG_CACHE_HOME", xdg); });
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(folder.dir.filePath("cache")));
+        QImage photo(2400, 1800, QImage::Format_RGB32);
+        photo.fill(ExerciseFolder::colour(1));
+        QVERIFY(photo.save("foto.jpg", "JPEG"));
+        prefetchPictures({"foto.jpg"});
+        QThread::msleep(300); // the read is long done
+        if (replace) {
+            photo.fill(ExerciseFolder::colour(4));
+            QVERIFY(photo.save("ny.jpg", "JPEG") && QFile::remove("foto.jpg") &&
+                    QFile::rename("ny.jpg", "foto.jpg"));
+        }
+        const QImage shown = loadPicture("foto.jpg", QSize(137, 137));
+        QVERIFY(nearColour(shown.pixelColor(68, 50), ExerciseFolder::colour(replace ? 4 : 1)));
     }
 
     void realProgramReportsAndExits_data()
