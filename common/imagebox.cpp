@@ -7,6 +7,7 @@
 #include "common/thumbnailcache.h"
 
 #include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -19,6 +20,7 @@
 #include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 #include <QTransform>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -542,18 +544,27 @@ Loaded load(const QString &fileName, QSize box)
     return loaded;
 }
 
-// The decodes, and the writing of the cache's copies, run only on what the rest of the start
-// leaves of the cores: opening the first sign and drawing the window come first, since the
-// pictures are waited for only once that is done.
 QThreadPool &decodePool()
 {
     static QThreadPool pool;
-    static const bool lowered = (pool.setThreadPriority(QThread::IdlePriority), true);
-    Q_UNUSED(lowered);
     return pool;
 }
 
-} // namespace
+// Photos read ahead take the cores the start-up leaves: all but one while it goes on, all once
+// the window waits for them (hurryReadAhead).
+QThreadPool &aheadPool()
+{
+    static QThreadPool pool;
+    static const bool sized =
+        (pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount() - 1)), true);
+    Q_UNUSED(sized);
+    return pool;
+}
+
+void hurryReadAhead()
+{
+    aheadPool().setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+}
 
 // The large JPEG photo `name` read at an eighth, after the same checks as before any reading,
 // unless the desktop's cache may already hold it.
@@ -576,14 +587,13 @@ ReadAhead readAhead(const QString &name)
     }
 }
 
+} // namespace
+
 void prefetchPictures(const QStringList &fileNames)
 {
-    static QThreadPool pool;
-    pool.setThreadPriority(QThread::IdlePriority);
-    pool.setMaxThreadCount(std::max(QThread::idealThreadCount(), int(fileNames.size())));
     const QMutexLocker locked(&prefetchedLock);
     for (const QString &name : fileNames)
-        prefetched.append({name, QtConcurrent::run(&pool, readAhead, name)});
+        prefetched.append({name, QtConcurrent::run(&aheadPool(), readAhead, name)});
 }
 
 QImage loadPicture(const QString &fileName, QSize box)
@@ -626,16 +636,25 @@ PictureDecodes::~PictureDecodes()
         const QMutexLocker locked(&prefetchedLock);
         prefetched.clear();
     }
-    if (!m_remember.isEmpty()) {
-        decodePool().start([remember = m_remember] {
-            for (const auto &write : remember)
-                write();
+    if (m_remember.isEmpty())
+        return;
+    auto write = [remember = m_remember] {
+        decodePool().start([remember] {
+            for (const auto &store : remember)
+                store();
         });
-    }
+    };
+    // A second after the pictures are set: the first sign and the window's first frame come
+    // first, and the copies are written in a moment when nothing else wants the cores.
+    if (QCoreApplication::instance())
+        QTimer::singleShot(1000, QCoreApplication::instance(), write);
+    else
+        write();
 }
 
 QImage PictureDecodes::take(int index)
 {
+    hurryReadAhead();
     Decoded decoded = m_decodes[index].result();
     // The future lets go of its copy, so only the box keeps the pixels.
     m_decodes[index] = QFuture<Decoded>();

@@ -58,8 +58,8 @@ void prefetchPictures(const QStringList &fileNames);
 // Pictures decoded on worker threads while the user-interface thread goes on. take() waits for
 // one and hands it over, or throws on the calling thread the run-time error its decode met, so
 // a failure is reported where the picture is set and in the order the pictures are set. The
-// reduced copies for the desktop's cache are written once the caller is done with the decodes,
-// so that writing them never delays the pictures.
+// reduced copies for the desktop's cache are written a second after the caller is done with
+// the decodes, so that writing them never delays the pictures or what follows them.
 class PictureDecodes
 {
 public:
