@@ -243,9 +243,10 @@ inline int slowSymbol(uint64_t word, const HuffmanTable &t, int &length)
     const unsigned code16 = unsigned(word >> 48);
     for (int len = Look + 1; len <= 16; ++len) {
         const int code = int(code16 >> (16 - len));
-        if (code <= t.maxCode[std::size_t(len)]) {
+        const int index = code + t.offset[std::size_t(len)];
+        if (code <= t.maxCode[std::size_t(len)] && index >= 0 && index < 256) {
             length = len;
-            return t.symbols[std::size_t(code + t.offset[std::size_t(len)])];
+            return t.symbols[std::size_t(index)];
         }
     }
     return -1;
@@ -512,13 +513,18 @@ QImage scan(Source &source, Frame &frame, const std::vector<int> &order,
                         if (c.size == 1) {
                             if ((at = readBlock(bytes, at, dc, ac, diff, nullptr)) == Failed)
                                 return {};
-                            predictor[std::size_t(i)] += diff;
+                            // A damaged file's differences may add up past any int: they wrap, as
+                            // in a full
+                            // decoder, which keeps only the low 16 bits anyway.
+                            predictor[std::size_t(i)] =
+                                int(unsigned(predictor[std::size_t(i)]) + unsigned(diff));
                             row[x] = dcSample(predictor[std::size_t(i)], c.quant[0]);
                             continue;
                         }
                         if ((at = readBlock(bytes, at, dc, ac, diff, &block)) == Failed)
                             return {};
-                        predictor[std::size_t(i)] += diff;
+                        predictor[std::size_t(i)] =
+                            int(unsigned(predictor[std::size_t(i)]) + unsigned(diff));
                         // Without AC coefficients the four samples are the block's average,
                         // the same as the inverse DCT gives then, at a fraction of its cost.
                         if (std::memcmp(block.data(), zeros.data(), sizeof block) == 0) {
