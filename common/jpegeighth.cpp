@@ -179,13 +179,12 @@ public:
         m_restarts.pop_front();
         return true;
     }
-    // Whether bit `at` is at the data's end, but for the last byte's filling bits.
+    // Whether bit `at` is at the data's end, but for the last byte's filling bits. Near the
+    // end, ensure() reads on to the end or fills the window: in the second case the data go on.
     bool atEnd(std::size_t at)
     {
         ensure(at);
-        while (!m_ended)
-            take();
-        return m_restarts.empty() && (at + 7) / 8 == m_filled;
+        return m_ended && m_restarts.empty() && (at + 7) / 8 == m_filled;
     }
 
 private:

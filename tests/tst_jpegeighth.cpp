@@ -167,26 +167,30 @@ private slots:
     {
         QTest::addColumn<int>("cut");  // bytes cut off the end
         QTest::addColumn<int>("flip"); // a byte of the coded data turned, counted from the end
-        QTest::newRow("ends half-way") << -2 << 0;
-        QTest::newRow("no end marker: still read") << 2 << 0;
-        QTest::newRow("a restart marker's number wrong") << 0 << 1;
+        QTest::addColumn<int>("more"); // bytes of data added after the last block
+        QTest::newRow("ends half-way") << -2 << 0 << 0;
+        QTest::newRow("no end marker: still read") << 2 << 0 << 0;
+        QTest::newRow("a restart marker's number wrong") << 0 << 1 << 0;
+        QTest::newRow("data go on long after the last block") << 2 << 0 << 200000;
     }
     void damagedRefused()
     {
         QFETCH(int, cut);
         QFETCH(int, flip);
+        QFETCH(int, more);
         QByteArray jpeg = encode(sample(), Encoding{2, 2, false, 2});
         if (cut == -2)
             jpeg.truncate(jpeg.size() / 2);
         else
             jpeg.chop(cut);
+        jpeg.append(QByteArray(more, '\x11'));
         if (flip) {
             const qsizetype marker = jpeg.lastIndexOf("\xFF\xD1");
             QVERIFY(marker > 0);
             jpeg[marker + 1] = char(0xD5);
         }
         const QImage ours = readJpegEighth(QByteArrayView(jpeg));
-        QCOMPARE(ours.isNull(), cut != 2);
+        QCOMPARE(ours.isNull(), cut != 2 || more > 0);
     }
 };
 
