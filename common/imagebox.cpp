@@ -335,12 +335,8 @@ struct Identity
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
-    timespec modified{};
-    bool operator==(const Identity &o) const
-    {
-        return device == o.device && inode == o.inode && size == o.size &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
-    }
+    qint64 modified = 0; // nanoseconds since the epoch
+    bool operator==(const Identity &) const = default;
 };
 
 std::optional<Identity> identityOf(const QFile &file)
@@ -348,7 +344,8 @@ std::optional<Identity> identityOf(const QFile &file)
     struct stat st;
     if (::fstat(file.handle(), &st) != 0)
         return std::nullopt;
-    return Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+    return Identity{st.st_dev, st.st_ino, st.st_size,
+                    qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 // Pictures read at an eighth before anyone asked for them, by name, with the version of the
@@ -575,9 +572,10 @@ ReadAhead readAhead(const QString &name)
         const std::optional<JpegLayout> jpeg = readJpegLayout(*file);
         const std::optional<Identity> id = identityOf(*file);
         if (!id || !jpeg || !jpeg->huffman || jpeg->size.width() < 1024 ||
-            jpeg->size.height() < 1024 || jpeg->blocks / 8 > file->size() ||
+            jpeg->size.height() < 1024 ||
             ThumbnailCache::mayHold(QDir::current().absoluteFilePath(name)))
             return {};
+        // Refuses, as the load will, a file too small for what it claims or too dear to read.
         const int cost = decodeCost(jpeg, file->size(), name, jpeg->size, eighthOf(*jpeg));
         decodeBudget().acquire(cost);
         const QSemaphoreReleaser held(decodeBudget(), cost);
