@@ -49,7 +49,7 @@ echo "   and non-ASCII letters starts the quiz there: its first sign (green; the
 # The quiz must reach this X server even when the tests run offscreen.
 unset QT_QPA_PLATFORM
 gio open "$ex/pirvel.ini" || fail "gio open"
-win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Vilket pirvel" | head -1)
+win=$(shown "^Vilket pirvel" 20)
 [ -n "$win" ] || fail "no quiz window"
 app_pid=$(xdotool getwindowpid "$win")
 eval "$(xdotool getwindowgeometry --shell "$win")"
@@ -92,12 +92,12 @@ echo "5: the menu entry asks for the exercise's folder and starts the editor in 
 grep -q "^Categories=Education;" "$apps/pirvel-kolmiras-meny.desktop" || fail "not in the menu"
 mkdir "$work/ny mapp"
 gio launch "$apps/pirvel-kolmiras-meny.desktop" || fail "gio launch"
-dialog=$(timeout 20 xdotool search --sync --onlyvisible --name "^Kolmiras: välj" | head -1)
+dialog=$(shown "^Kolmiras: välj" 20)
 [ -n "$dialog" ] || fail "no folder dialog"
 xdotool windowactivate --sync "$dialog" key ctrl+a
 xdotool type --delay 20 "$work/ny mapp"
 xdotool key Return
-win=$(timeout 20 xdotool search --sync --onlyvisible --name "^Pirvel handledarsektion" | head -1)
+win=$(shown "^Pirvel handledarsektion" 20)
 [ -n "$win" ] || fail "no editor after the folder was chosen"
 app_pid=$(xdotool getwindowpid "$win")
 cwd=$(readlink "/proc/$app_pid/cwd")

@@ -91,7 +91,7 @@ saved() {
 
 dismiss() {
     # dismiss the box titled $1 with Enter
-    box=$(timeout 10 xdotool search --sync --onlyvisible --name "^$1\$" | head -1)
+    box=$(shown "^$1\$" 10)
     [ -n "$box" ] || fail "no box titled $1: $(cat "$work/err")"
     xdotool windowfocus --sync "$box" key Return
     sleep 0.5

@@ -1,7 +1,7 @@
 # shellcheck shell=sh
 # Sourced by the shell tests of the real programs, which run under xdesktop: a work folder that
 # goes when the test ends, together with the program started into app_pid; fail; exercises
-# made of the clips in $fixtures; a screen grab and a click.
+# made of the clips in $fixtures; a shown window, a screen grab and a click.
 # The screen the user sees, where clicks go: in a Wayland session the compositor's.
 screen=${PIRVEL_SCREEN_DISPLAY:-${DISPLAY:-}}
 [ -n "$screen" ] || { echo "FAIL: no DISPLAY; run under xdesktop" >&2; exit 1; }
@@ -16,6 +16,19 @@ trap cleanup EXIT INT TERM
 fail() {
     echo "FAIL: $*" >&2
     exit 1
+}
+
+shown() {
+    # shown NAME SECONDS: the first visible window whose name matches NAME, waiting up to SECONDS.
+    # xdotool stops with BadWindow when a window closes while it searches (a dialog going as
+    # the next window comes), so it only looks again.
+    tries=$(($2 * 4))
+    while [ "$tries" -gt 0 ]; do
+        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1) || true
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        tries=$((tries - 1))
+        sleep 0.25
+    done
 }
 
 grab() {
